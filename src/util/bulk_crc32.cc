@@ -1,0 +1,168 @@
+// bulk_crc32.cc -- table-driven CRC32C and CRC-32, and the bulk checksum driver.
+//
+// The table routines use slice-by-8: eight bytes per step, one lookup per
+// byte in eight tables, so the register is touched once per eight bytes.
+#include "bulk_crc32.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+
+#include "bulk_crc32_internal.h"
+#include "crc32_zlib_polynomial_tables.h"
+#include "crc32c_tables.h"
+
+namespace {
+
+using zelkor::load_le32;
+using zelkor::sb8::table_t;
+
+struct sb8_set {
+  const table_t &t0, &t1, &t2, &t3, &t4, &t5, &t6, &t7;
+};
+constexpr sb8_set kCrc32c{CRC32C_T8_0, CRC32C_T8_1, CRC32C_T8_2, CRC32C_T8_3,
+                          CRC32C_T8_4, CRC32C_T8_5, CRC32C_T8_6, CRC32C_T8_7};
+constexpr sb8_set kCrc32{CRC32_T8_0, CRC32_T8_1, CRC32_T8_2, CRC32_T8_3,
+                         CRC32_T8_4, CRC32_T8_5, CRC32_T8_6, CRC32_T8_7};
+
+inline uint32_t sb8(const sb8_set &t, uint32_t crc, const uint8_t *buf, size_t length) {
+  for (size_t groups = length / 8; groups > 0; --groups, buf += 8) {
+    const uint32_t x = crc ^ load_le32(buf);
+    const uint32_t hi = load_le32(buf + 4);  // bytes 4..7 are not mixed with the register
+    crc = t.t7[x & 0xFF] ^ t.t6[(x >> 8) & 0xFF] ^ t.t5[(x >> 16) & 0xFF] ^ t.t4[x >> 24] ^
+          t.t3[hi & 0xFF] ^ t.t2[(hi >> 8) & 0xFF] ^ t.t1[(hi >> 16) & 0xFF] ^ t.t0[hi >> 24];
+  }
+  for (size_t tail = length % 8; tail > 0; --tail, ++buf)
+    crc = (crc >> 8) ^ t.t0[(crc ^ *buf) & 0xFF];
+  return crc;
+}
+
+uint32_t crc32c_sb8(uint32_t crc, const uint8_t *buf, size_t length) {
+  return sb8(kCrc32c, crc, buf, length);
+}
+
+uint32_t crc32_zlib_sb8(uint32_t crc, const uint8_t *buf, size_t length) {
+  return sb8(kCrc32, crc, buf, length);
+}
+
+// The table path has no interleaving to gain: the blocks run one after another.
+void pipelined_crc32c_sb8(uint32_t *crc1, uint32_t *crc2, uint32_t *crc3,
+                          const uint8_t *p_buf, size_t block_size, int num_blocks) {
+  ZELKOR_ENGINE_ASSERT(num_blocks >= 1 && num_blocks <=3 && "invalid num_blocks");
+  *crc1 = crc32c_sb8(*crc1, p_buf, block_size);
+  if (num_blocks >= 2) *crc2 = crc32c_sb8(*crc2, p_buf + block_size, block_size);
+  if (num_blocks == 3) *crc3 = crc32c_sb8(*crc3, p_buf + 2 * block_size, block_size);
+}
+
+void pipelined_crc32_zlib_sb8(uint32_t *crc1, uint32_t *crc2, uint32_t *crc3,
+                              const uint8_t *p_buf, size_t block_size, int num_blocks) {
+  ZELKOR_ENGINE_ASSERT(num_blocks >= 1 && num_blocks <=3 && "invalid num_blocks");
+  *crc1 = crc32_zlib_sb8(*crc1, p_buf, block_size);
+  if (num_blocks >= 2) *crc2 = crc32_zlib_sb8(*crc2, p_buf + block_size, block_size);
+  if (num_blocks == 3) *crc3 = crc32_zlib_sb8(*crc3, p_buf + 2 * block_size, block_size);
+}
+
+constexpr uint32_t kCrcInit = 0xFFFFFFFFu;
+
+// The stored word: the inverted register, in network byte order.
+inline uint32_t crc_val(uint32_t reg) { return htonl(~reg); }
+
+// Returns true when the word at *sums is (now) right.
+inline bool store_or_verify(uint32_t *sums, uint32_t crc, bool is_verify) {
+  if (!is_verify) {
+    *sums = crc;
+    return true;
+  }
+  return *sums == crc;
+}
+
+[[gnu::cold, gnu::noinline]] int return_crc_error(crc32_error_t *error_info, uint32_t got,
+                                                  const uint32_t *sums, const uint8_t *data) {
+  error_info->got_crc = got;
+  error_info->expected_crc = *sums;
+  error_info->bad_data = data;
+  return BULK_CRC_MISMATCH;
+}
+
+}  // namespace
+
+extern "C" {
+
+constinit crc_pipelined_func_t pipelined_crc32c_func = pipelined_crc32c_sb8;
+constinit crc_pipelined_func_t pipelined_crc32_zlib_func = pipelined_crc32_zlib_sb8;
+
+__attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t data_len,
+                                                    uint32_t *sums, int checksum_type,
+                                                    int bytes_per_checksum,
+                                                    crc32_error_t *error_info) {
+  const bool is_verify = error_info != nullptr;
+  crc_pipelined_func_t crc_func;
+  switch (checksum_type) {
+    case CRC32C_POLYNOMIAL:
+      crc_func = pipelined_crc32c_func;
+      break;
+    case CRC32_ZLIB_POLYNOMIAL:
+      crc_func = pipelined_crc32_zlib_func;
+      break;
+    default:
+      return is_verify ? BULK_CRC_BAD_TYPE : -EINVAL;
+  }
+  // A chunk size below 1 would divide by zero; the type is tested first so an
+  // unknown type keeps its own code.
+  if (bytes_per_checksum < 1) return -EINVAL;
+
+  // Counts stay in size_t: a 32-bit count would wrap for large buffers and
+  // silently skip chunks.
+  const size_t chunk = static_cast<size_t>(bytes_per_checksum);
+  size_t n_blocks = data_len / chunk;
+  const size_t remainder = data_len % chunk;
+  uint32_t crc1, crc2, crc3;
+
+  for (; n_blocks >= 3; n_blocks -= 3) {
+    crc1 = crc2 = crc3 = kCrcInit;
+    crc_func(&crc1, &crc2, &crc3, data, chunk, 3);
+    const uint32_t words[3] = {crc_val(crc1), crc_val(crc2), crc_val(crc3)};
+    for (uint32_t word : words) {
+      if (!store_or_verify(sums, word, is_verify))
+        return return_crc_error(error_info, word, sums, data);
+      ++sums;
+      data += chunk;
+    }
+  }
+  if (n_blocks > 0) {
+    crc1 = crc2 = crc3 = kCrcInit;
+    crc_func(&crc1, &crc2, &crc3, data, chunk, static_cast<int>(n_blocks));
+    const uint32_t words[2] = {crc_val(crc1), crc_val(crc2)};
+    for (size_t i = 0; i < n_blocks; ++i) {
+      if (!store_or_verify(sums, words[i], is_verify))
+        return return_crc_error(error_info, words[i], sums, data);
+      ++sums;
+      data += chunk;
+    }
+  }
+  if (remainder > 0) {
+    crc1 = crc2 = crc3 = kCrcInit;
+    crc_func(&crc1, &crc2, &crc3, data, remainder, 1);
+    const uint32_t word = crc_val(crc1);
+    if (!store_or_verify(sums, word, is_verify))
+      return return_crc_error(error_info, word, sums, data);
+  }
+  return BULK_CRC_OK;
+}
+
+}  // extern "C"
+
+namespace zelkor {
+
+const table_routines &engine_table_routines() {
+  static constexpr table_routines routines{crc32c_sb8, crc32_zlib_sb8, pipelined_crc32c_sb8,
+                                           pipelined_crc32_zlib_sb8};
+  return routines;
+}
+
+}  // namespace zelkor
+
+#if !defined(__x86_64__)
+namespace zelkor {
+crc_pipelined_func_t engine_hardware_routine() { return nullptr; }
+}  // namespace zelkor
+#endif  // !__x86_64__
