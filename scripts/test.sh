@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test stage; the README's test command and
+# all that CI runs.  Each stage prints its time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+stage() {
+  local name=$1 start
+  shift
+  start=$(date +%s)
+  echo "=== stage ${name}"
+  "$@"
+  echo "=== stage ${name}: $(($(date +%s) - start)) s"
+}
+
+stage configure cmake --preset release
+stage build cmake --build --preset release
+stage unit ctest --preset unit
+stage program ctest --preset program
+stage qemu ctest --preset qemu
