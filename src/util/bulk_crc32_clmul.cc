@@ -284,11 +284,37 @@ CLMUL256_INLINE __m128i residue_long256(const uint8_t *p, size_t len) {
   }
   // Lane l of accumulator i is 16-byte block 2i + l of the window; each moves
   // to the window's end, where the last lane already is.
+  const __m256i a3_lane0 = fold256<128, 128>(a3);
   const __m256i s = xor256(xor256(fold256<896, 768>(a0), fold256<640, 512>(a1)),
-                           xor256(fold256<384, 256>(a2),
-                                  _mm256_blend_epi32(fold256<128, 128>(a3), a3, 0xF0)));
+                           xor256(fold256<384, 256>(a2), _mm256_blend_epi32(a3_lane0, a3, 0xF0)));
   const __m128i x = xor128(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
   return fold_rest(x, p, len);
+}
+
+// Four chunks of cs bytes (32 <= cs) from p in lockstep, one 256-bit
+// accumulator each; the two lanes of each are then joined two chunks per
+// register, and the last 0..31 bytes go the 128-bit way.
+CLMUL256_INLINE void residues_lockstep256(const uint8_t *p, size_t cs, __m128i *r) {
+  const __m256i init = _mm256_castsi128_si256(init128());
+  __m256i y0 = xor256(load256(p), init), y1 = xor256(load256(p + cs), init),
+          y2 = xor256(load256(p + 2 * cs), init), y3 = xor256(load256(p + 3 * cs), init);
+  size_t off = 32;
+  for (; cs - off >= 32; off += 32) {
+    y0 = xor256(fold256<256, 256>(y0), load256(p + off));
+    y1 = xor256(fold256<256, 256>(y1), load256(p + cs + off));
+    y2 = xor256(fold256<256, 256>(y2), load256(p + 2 * cs + off));
+    y3 = xor256(fold256<256, 256>(y3), load256(p + 3 * cs + off));
+  }
+  const __m256i c01 = xor256(fold256<128, 128>(_mm256_permute2x128_si256(y0, y1, 0x20)),
+                             _mm256_permute2x128_si256(y0, y1, 0x31));
+  const __m256i c23 = xor256(fold256<128, 128>(_mm256_permute2x128_si256(y2, y3, 0x20)),
+                             _mm256_permute2x128_si256(y2, y3, 0x31));
+  r[0] = _mm256_castsi256_si128(c01);
+  r[1] = _mm256_extracti128_si256(c01, 1);
+  r[2] = _mm256_castsi256_si128(c23);
+  r[3] = _mm256_extracti128_si256(c23, 1);
+  if (cs > off)
+    for (int g = 0; g < 4; ++g) r[g] = fold_rest(r[g], p + g * cs + off, cs - off);
 }
 
 CLMUL256_INLINE __m128i residue256(const uint8_t *p, size_t len) {
@@ -369,8 +395,10 @@ CLMUL256 void crc32_zlib_chunks_vpclmul_avx2(const uint8_t *data, size_t chunk_s
     if (n == 4) {
       if (chunk_size < 16) {
         for (int g = 0; g < 4; ++g) r[g] = residue_short(data + g * chunk_size, chunk_size);
-      } else if (chunk_size < kLongChunk) {
+      } else if (chunk_size < 32) {
         residues_lockstep<4>(data, chunk_size, r);
+      } else if (chunk_size < kLongChunk) {
+        residues_lockstep256(data, chunk_size, r);
       } else {
         for (int g = 0; g < 4; ++g) r[g] = residue_long256(data + g * chunk_size, chunk_size);
       }
