@@ -22,3 +22,8 @@ if(ZELKOR_X86_64)
                     "the emulated-processor tests are not registered")
   endif()
 endif()
+
+# sumwright's image carries this module too: its self-check is the program-level
+# run on this branch, until the program's own tests take its place.
+add_test(NAME sumwright_selfcheck COMMAND sumwright)
+set_tests_properties(sumwright_selfcheck PROPERTIES LABELS program)

@@ -362,7 +362,7 @@ namespace zelkor {
 CLMUL128 void crc32_zlib_chunks_pclmul(const uint8_t *data, size_t chunk_size, size_t n_chunks,
                                        uint32_t *words) {
   __m128i r[4];
-  for (; n_chunks > 0; data += 4 * chunk_size, words += 4) {
+  while (n_chunks > 0) {
     const size_t n = n_chunks < 4 ? n_chunks : 4;
     if (n == 4) {
       if (chunk_size < 16) {
@@ -377,6 +377,8 @@ CLMUL128 void crc32_zlib_chunks_pclmul(const uint8_t *data, size_t chunk_size, s
         r[g] = g < n ? residue128(data + g * chunk_size, chunk_size) : _mm_setzero_si128();
     }
     store_words(words, words128(reduce128(r[0]), reduce128(r[1]), reduce128(r[2]), reduce128(r[3])), n);
+    data += n * chunk_size;
+    words += n;
     n_chunks -= n;
   }
 }
@@ -390,7 +392,7 @@ CLMUL128 uint32_t crc32_zlib_one_pclmul(const uint8_t *data, size_t len) {
 CLMUL256 void crc32_zlib_chunks_vpclmul_avx2(const uint8_t *data, size_t chunk_size,
                                              size_t n_chunks, uint32_t *words) {
   __m128i r[4];
-  for (; n_chunks > 0; data += 4 * chunk_size, words += 4) {
+  while (n_chunks > 0) {
     const size_t n = n_chunks < 4 ? n_chunks : 4;
     if (n == 4) {
       if (chunk_size < 16) {
@@ -407,6 +409,8 @@ CLMUL256 void crc32_zlib_chunks_vpclmul_avx2(const uint8_t *data, size_t chunk_s
         r[g] = g < n ? residue256(data + g * chunk_size, chunk_size) : _mm_setzero_si128();
     }
     store_words(words, words256(r[0], r[1], r[2], r[3]), n);
+    data += n * chunk_size;
+    words += n;
     n_chunks -= n;
   }
 }
