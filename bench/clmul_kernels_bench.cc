@@ -30,13 +30,17 @@ using chunk_fn = void (*)(const uint8_t *data, size_t len, size_t cs, uint32_t *
 
 template <uint32_t (*Crc)(const uint8_t *, size_t)>
 void per_chunk(const uint8_t *data, size_t len, size_t cs, uint32_t *words) {
-  for (size_t off = 0; off < len; off += cs) *words++ = Crc(data + off, len - off < cs ? len - off : cs);
+  for (size_t off = 0; off < len; off += cs)
+    *words++ = Crc(data + off, len - off < cs ? len - off : cs);
 }
 
-uint32_t zlib_one(const uint8_t *p, size_t n) { return htonl(static_cast<uint32_t>(crc32_z(0, p, n))); }
+uint32_t zlib_one(const uint8_t *p, size_t n) {
+  return htonl(static_cast<uint32_t>(crc32_z(0, p, n)));
+}
 uint32_t isal_one(const uint8_t *p, size_t n) { return htonl(crc32_gzip_refl(0, p, n)); }
 
-template <void (*Chunks)(const uint8_t *, size_t, size_t, uint32_t *), uint32_t (*One)(const uint8_t *, size_t)>
+template <void (*Chunks)(const uint8_t *, size_t, size_t, uint32_t *),
+          uint32_t (*One)(const uint8_t *, size_t)>
 void kernel(const uint8_t *data, size_t len, size_t cs, uint32_t *words) {
   if (cs >= len) {
     *words = One(data, len);

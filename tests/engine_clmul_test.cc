@@ -115,8 +115,9 @@ TEST_P(ClmulTier, AnyAlignment) {
   for (size_t cs : {5, 16, 64, 100, 512, 1029}) {
     for (size_t offset = 0; offset < 64; offset += sweep::step(64)) {
       const uint8_t *p = data.data() + offset;
-      ASSERT_EQ(chunks(p, cs, 5), zlib_words(p, cs, 5)) << "chunk size " << cs << ", offset " << offset;
-      ASSERT_EQ(GetParam().one(p, cs), zlib_word(p, cs)) << "chunk size " << cs << ", offset " << offset;
+      SCOPED_TRACE(testing::Message() << "chunk size " << cs << ", offset " << offset);
+      ASSERT_EQ(chunks(p, cs, 5), zlib_words(p, cs, 5));
+      ASSERT_EQ(GetParam().one(p, cs), zlib_word(p, cs));
     }
   }
 }

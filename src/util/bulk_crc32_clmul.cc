@@ -195,9 +195,11 @@ CLMUL128_INLINE __m128i residue_long128(const uint8_t *p, size_t len) {
     a7 = xor128(fold128<1024>(a7), load128(p + 112));
   }
   // Accumulator i stands 128 * (7 - i) bits before the end of the window.
-  const __m128i x = xor128(
-      xor128(xor128(fold128<896>(a0), fold128<768>(a1)), xor128(fold128<640>(a2), fold128<512>(a3))),
-      xor128(xor128(fold128<384>(a4), fold128<256>(a5)), xor128(fold128<128>(a6), a7)));
+  const __m128i x0 = xor128(xor128(fold128<896>(a0), fold128<768>(a1)),
+                            xor128(fold128<640>(a2), fold128<512>(a3)));
+  const __m128i x1 = xor128(xor128(fold128<384>(a4), fold128<256>(a5)),
+                            xor128(fold128<128>(a6), a7));
+  const __m128i x = xor128(x0, x1);
   return fold_rest(x, p, len);
 }
 
@@ -376,7 +378,8 @@ CLMUL128 void crc32_zlib_chunks_pclmul(const uint8_t *data, size_t chunk_size, s
       for (size_t g = 0; g < 4; ++g)
         r[g] = g < n ? residue128(data + g * chunk_size, chunk_size) : _mm_setzero_si128();
     }
-    store_words(words, words128(reduce128(r[0]), reduce128(r[1]), reduce128(r[2]), reduce128(r[3])), n);
+    const __m128i w = words128(reduce128(r[0]), reduce128(r[1]), reduce128(r[2]), reduce128(r[3]));
+    store_words(words, w, n);
     data += n * chunk_size;
     words += n;
     n_chunks -= n;
