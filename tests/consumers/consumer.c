@@ -1,0 +1,20 @@
+/* consumer.c -- a downstream C program built against the installed library. */
+#include <stdio.h>
+#include <string.h>
+
+#include <zelkor/bulk_crc32.h>
+
+int main(void) {
+  static const uint8_t digits[] = "123456789";
+  static const uint8_t want[4] = {0xE3, 0x06, 0x92, 0x83};
+  uint32_t sum;
+  crc32_error_t err;
+  if (bulk_crc(digits, 9, &sum, CRC32C_POLYNOMIAL, 512, NULL) != BULK_CRC_OK ||
+      memcmp(&sum, want, 4) != 0 ||
+      bulk_crc(digits, 9, &sum, CRC32C_POLYNOMIAL, 512, &err) != BULK_CRC_OK) {
+    fprintf(stderr, "consumer: wrong checksum\n");
+    return 1;
+  }
+  printf("consumer: ok\n");
+  return 0;
+}
