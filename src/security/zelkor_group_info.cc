@@ -3,6 +3,7 @@
 #include "zelkor_group_info.h"
 
 #include <errno.h>
+#include <stddef.h>
 #include <stdlib.h>
 
 namespace {
@@ -15,6 +16,11 @@ constexpr size_t kMaxBufSize = 2097152;
 static_assert((kInitialBufSize & (kInitialBufSize - 1)) == 0);
 static_assert(kMaxBufSize % kInitialBufSize == 0 &&
               ((kMaxBufSize / kInitialBufSize) & (kMaxBufSize / kInitialBufSize - 1)) == 0);
+
+// Callers read the fields in this order, from C as well as from C++.
+static_assert(offsetof(zelkor_group_info, buf_sz) == 0);
+static_assert(offsetof(zelkor_group_info, group) > offsetof(zelkor_group_info, buf_sz));
+static_assert(offsetof(zelkor_group_info, buf) > offsetof(zelkor_group_info, group));
 
 // Callers see only a few error numbers; whatever else getgrgid_r reports
 // (EACCES, EAGAIN, EPERM, a negative value from a broken backend) means

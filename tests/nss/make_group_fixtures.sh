@@ -3,7 +3,7 @@
 #
 # Writes the group fixtures too large to keep in the source tree, one
 # directory each, since an over-long line spoils every lookup that meets it:
-#   groups-large/group  a group (gid 4300) whose entry needs a few times the
+#   groups-large/group  a group (gid 4300) whose entry needs several times the
 #                       8192 bytes that a new lookup record starts with;
 #   groups-huge/group   a group (gid 4400) whose line alone exceeds 2 MiB,
 #                       after root so that root can still be found.
@@ -19,7 +19,7 @@ members() { # COUNT FORMAT
 
 {
   echo "root:x:0:"
-  echo "zkbig:x:4300:$(members 1500 'm%05d')"
+  echo "zkbig:x:4300:$(members 3000 'm%05d')"
   echo "zkafter:x:4301:alice"
 } >"$out/groups-large/group.tmp"
 mv "$out/groups-large/group.tmp" "$out/groups-large/group"
