@@ -16,10 +16,14 @@ install(TARGETS zelkor EXPORT zelkorTargets
 set_target_properties(zelkor PROPERTIES EXPORT_NAME zelkor)
 target_include_directories(zelkor INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
+install(TARGETS zelkor_static EXPORT zelkorTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+target_include_directories(zelkor_static INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
 install(TARGETS sumwright RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
 # Public headers, flat under include/zelkor/.
-set(ZELKOR_PUBLIC_HEADERS src/util/bulk_crc32.h)
+set(ZELKOR_PUBLIC_HEADERS src/util/bulk_crc32.h src/security/zelkor_group_info.h)
 install(FILES ${ZELKOR_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zelkor COMPONENT dev)
 
 install(EXPORT zelkorTargets NAMESPACE zelkor:: DESTINATION ${ZELKOR_CMAKE_DIR} COMPONENT dev)

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <zelkor/bulk_crc32.h>
+#include <zelkor/zelkor_group_info.h>
 
 int main(void) {
   static const uint8_t digits[] = "123456789";
@@ -14,6 +15,15 @@ int main(void) {
       bulk_crc(digits, 9, &sum, CRC32C_POLYNOMIAL, 512, &err) != BULK_CRC_OK) {
     fprintf(stderr, "consumer: wrong checksum\n");
     return 1;
+  }
+  {
+    struct zelkor_group_info *info = zelkor_group_info_alloc();
+    int rc = info ? zelkor_group_info_fetch(info, 0) : -1;
+    if (rc != 0 || info->group.gr_gid != 0) {
+      fprintf(stderr, "consumer: group 0 not found (%d)\n", rc);
+      return 1;
+    }
+    zelkor_group_info_free(info);
   }
   printf("consumer: ok\n");
   return 0;

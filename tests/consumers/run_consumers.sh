@@ -19,6 +19,10 @@ step "C consumer with find_package"
 cmake -S "$here/find_package" -B "$work/fp" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/fp" >/dev/null
 "$work/fp/consumer"
+"$work/fp/static_consumer"
+if ldd "$work/fp/static_consumer" | grep -q zelkor; then
+  echo "static_consumer must not load libzelkor.so"; exit 1
+fi
 
 step "C consumer with pkg-config"
 libdir=$(PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" pkg-config --variable=libdir zelkor)
@@ -39,4 +43,5 @@ step "C consumer with find_package, against the unpacked packages"
 cmake -S "$here/find_package" -B "$work/fp-deb" -G Ninja -DCMAKE_PREFIX_PATH="$work/root/usr" >/dev/null
 cmake --build "$work/fp-deb" >/dev/null
 "$work/fp-deb/consumer"
+"$work/fp-deb/static_consumer"
 echo "consumers ok"
