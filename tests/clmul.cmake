@@ -1,6 +1,7 @@
 # The carry-less-multiply CRC-32 kernels (x86-64 only): natively, and on
-# emulated processors with PCLMULQDQ but no AVX (Westmere) and without
-# PCLMULQDQ (qemu64, where the kernel tests skip and nothing may fault).
+# emulated processors with PCLMULQDQ but no AVX (Westmere), with AVX but no
+# AVX2 (SandyBridge), and without PCLMULQDQ (qemu64, where the kernel tests
+# skip and nothing may fault).
 if(ZELKOR_X86_64)
   find_package(GTest REQUIRED)
   find_package(ZLIB REQUIRED)
@@ -10,7 +11,7 @@ if(ZELKOR_X86_64)
   add_test(NAME engine_clmul COMMAND engine_clmul_test)
   set_tests_properties(engine_clmul PROPERTIES LABELS unit)
 
-  foreach(cpu Westmere qemu64)
+  foreach(cpu Westmere SandyBridge qemu64)
     add_test(NAME engine_clmul_${cpu}
              COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_emulated.sh ${cpu} $<TARGET_FILE:engine_clmul_test>)
     set_tests_properties(engine_clmul_${cpu} PROPERTIES LABELS qemu
