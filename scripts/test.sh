@@ -20,3 +20,4 @@ stage build cmake --build --preset release
 stage unit ctest --preset unit
 stage program ctest --preset program
 stage qemu ctest --preset qemu
+stage jvm ctest --preset jvm
