@@ -78,8 +78,8 @@ void raise_out_of_memory(JNIEnv *env, const char *message) {
   env->DeleteLocalRef(oom);
 }
 
-// The host gave null where JNI promises an exception, or (NewGlobalRef, as
-// HotSpot does) gave null without one.  Keeping a null or half-made cache
+// A lookup gave null without an exception (JNI allows it), or NewGlobalRef
+// gave null (HotSpot then raises nothing).  Keeping a null or half-made cache
 // would let errno_to_enum call Java with null arguments later, so the module
 // goes back to uninitialised and the caller sees an exception pending.
 void abandon_init(JNIEnv *env, const char *message) {

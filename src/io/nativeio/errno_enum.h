@@ -17,7 +17,9 @@ extern "C" {
 /* Resolves and caches java.lang.Enum, its static valueOf and the Errno class.
  * Does nothing once the Enum class is cached, even after a partial failure:
  * call errno_enum_deinit before retrying.  Failure shows only as a pending
- * exception; the caller must not map numbers then. */
+ * exception; the caller must not map numbers then.  When the host cannot
+ * make a global reference, or gives null without an exception, the module
+ * stays uninitialised and leaves a java.lang.OutOfMemoryError pending. */
 void errno_enum_init(JNIEnv *env);
 
 /* Drops the cached classes.  Valid in every state, and may be repeated. */

@@ -27,8 +27,8 @@ void raise_out_of_memory(JNIEnv *env, const char *message) {
   env->DeleteLocalRef(oom);
 }
 
-// The host gave null where JNI promises an exception, or (NewGlobalRef, as
-// HotSpot does) gave null without one.  Keeping a null or half-made cache
+// A lookup gave null without an exception (JNI allows it), or NewGlobalRef
+// gave null (HotSpot then raises nothing).  Keeping a null or half-made cache
 // would let fd_get and fd_create hand null identifiers to the host later, so
 // the module goes back to uninitialised and the caller sees an exception.
 void abandon_init(JNIEnv *env, const char *message) {

@@ -18,7 +18,9 @@ extern "C" {
  * no-argument constructor.  Does nothing once the class is cached, even
  * after a partial failure: call fd_deinit before retrying.  Failure shows
  * only as a pending exception; the caller must not use fd_get or fd_create
- * then. */
+ * then.  When the host cannot make a global reference, or gives null without
+ * an exception, the module stays uninitialised and leaves a
+ * java.lang.OutOfMemoryError pending. */
 void fd_init(JNIEnv *env);
 
 /* Drops the cached class.  Valid in every state, and may be repeated. */
