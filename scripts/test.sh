@@ -20,5 +20,6 @@ stage build cmake --build --preset release
 stage unit ctest --preset unit
 stage program ctest --preset program
 stage qemu ctest --preset qemu
+stage jvm ctest --preset jvm
 stage nss ctest --preset nss
 stage package ctest --preset package

@@ -32,6 +32,14 @@ cc -Wall -Werror -o "$work/pc_consumer" "$here/consumer.c" \
   -Wl,-rpath,"$libdir"
 "$work/pc_consumer"
 
+step "JVM consumer: the jar's loader finds the installed library by name"
+out=$(java -Xcheck:jni -Djava.library.path="$libdir" \
+  -cp "$work/prefix/share/java/zelkor.jar" "$here/JvmConsumer.java" "$libdir" 2>&1)
+echo "$out"
+if grep -qE 'WARNING|FATAL ERROR' <<<"$out"; then
+  echo "the JVM reported a JNI problem"; exit 1
+fi
+
 step "Debian packages"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null)
 for deb in "$work"/*.deb; do

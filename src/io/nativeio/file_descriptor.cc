@@ -1,0 +1,101 @@
+// file_descriptor.cc -- java.io.FileDescriptor objects to and from descriptor
+// numbers, through the object's int field "fd".
+//
+// The class, the field and the constructor are resolved once by fd_init and
+// cached; the global reference to the class keeps both identifiers valid.
+#include "io/nativeio/file_descriptor.h"
+
+#include "io/nativeio/file_descriptor_internal.h"
+
+namespace {
+
+constexpr char FD_CLASS_NAME[] = "java/io/FileDescriptor";
+
+// A non-null fd_class marks the module as initialised.  Written only by
+// fd_init and fd_deinit.
+constinit jclass fd_class = nullptr;
+constinit jfieldID fd_descriptor = nullptr;
+constinit jmethodID fd_constructor = nullptr;
+
+// Leaves a java.lang.OutOfMemoryError pending, unless the host already left
+// an exception of its own.
+void raise_out_of_memory(JNIEnv *env, const char *message) {
+  if (env->ExceptionCheck()) return;
+  jclass oom = env->FindClass("java/lang/OutOfMemoryError");
+  if (oom == nullptr) return;  // FindClass left its own exception
+  env->ThrowNew(oom, message);
+  env->DeleteLocalRef(oom);
+}
+
+// A lookup gave null without an exception (JNI allows it), or NewGlobalRef
+// gave null (HotSpot then raises nothing).  Keeping a null or half-made cache
+// would let fd_get and fd_create hand null identifiers to the host later, so
+// the module goes back to uninitialised and the caller sees an exception.
+void abandon_init(JNIEnv *env, const char *message) {
+  fd_deinit(env);
+  raise_out_of_memory(env, message);
+}
+
+constexpr char NO_GLOBAL_REF[] = "fd_init: cannot create a JNI global reference";
+constexpr char NULL_LOOKUP[] = "fd_init: lookup returned null without an exception";
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) void fd_init(JNIEnv *env) {
+  if (fd_class != nullptr) return;
+
+  jclass found = env->FindClass(FD_CLASS_NAME);
+  if (env->ExceptionCheck()) return;
+  if (found == nullptr) return abandon_init(env, NULL_LOOKUP);
+  fd_class = static_cast<jclass>(env->NewGlobalRef(found));
+  if (fd_class == nullptr) return abandon_init(env, NO_GLOBAL_REF);
+
+  // From here on a failure the host reports leaves fd_class set, so later
+  // inits do nothing until fd_deinit.
+  jfieldID field = env->GetFieldID(fd_class, "fd", "I");
+  if (env->ExceptionCheck()) return;
+  if (field == nullptr) return abandon_init(env, NULL_LOOKUP);
+  fd_descriptor = field;
+
+  jmethodID constructor = env->GetMethodID(fd_class, "<init>", "()V");
+  if (env->ExceptionCheck()) return;
+  if (constructor == nullptr) return abandon_init(env, NULL_LOOKUP);
+  fd_constructor = constructor;
+}
+
+__attribute__((visibility("default"))) void fd_deinit(JNIEnv *env) {
+  if (fd_class != nullptr) {
+    env->DeleteGlobalRef(fd_class);
+    fd_class = nullptr;
+  }
+  fd_descriptor = nullptr;
+  fd_constructor = nullptr;
+}
+
+__attribute__((visibility("default"))) int fd_get(JNIEnv *env, jobject obj) {
+  if (obj != nullptr) return env->GetIntField(obj, fd_descriptor);
+
+  jclass npe = env->FindClass("java/lang/NullPointerException");
+  if (npe != nullptr) {  // else FindClass's own exception stands in for it
+    env->ThrowNew(npe, "FileDescriptor object is null");
+    env->DeleteLocalRef(npe);
+  }
+  return -1;
+}
+
+__attribute__((visibility("default"))) jobject fd_create(JNIEnv *env, int fd) {
+  jobject obj = env->NewObject(fd_class, fd_constructor);
+  if (env->ExceptionCheck()) return nullptr;
+  if (obj == nullptr) {
+    raise_out_of_memory(env, "fd_create: cannot create a FileDescriptor");
+    return nullptr;
+  }
+  env->SetIntField(obj, fd_descriptor, fd);
+  return obj;
+}
+
+}  // extern "C"
+
+zelkor::fd_state zelkor::fd_current_state() { return {fd_class, fd_descriptor, fd_constructor}; }

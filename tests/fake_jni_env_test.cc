@@ -1,0 +1,92 @@
+// fake_jni_env_test.cc -- the checks that other tests rely on the fake
+// JNIEnv to make: they must catch what a JVM would object to.
+#include "fake_jni_env.h"
+
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using zelkor::testing::FakeJniEnv;
+using zelkor::testing::Outcome;
+
+TEST(FakeJniEnvTest, ForbiddenCallWithAnExceptionPendingFails) {
+  FakeJniEnv env;
+  env.raise("java/lang/OutOfMemoryError", std::nullopt);
+  EXPECT_NONFATAL_FAILURE(env.NewStringUTF("x"), "NewStringUTF called with");
+  EXPECT_NONFATAL_FAILURE(env.FindClass("java/lang/String"), "FindClass called with");
+}
+
+TEST(FakeJniEnvTest, CleanupCallsWithAnExceptionPendingPass) {
+  FakeJniEnv env;
+  jstring s = env.NewStringUTF("x");
+  const char *chars = env.GetStringUTFChars(s, nullptr);
+  jobject global = env.NewGlobalRef(s);
+  env.raise("java/lang/OutOfMemoryError", std::nullopt);
+  env.ReleaseStringUTFChars(s, chars);
+  env.DeleteLocalRef(s);
+  env.DeleteGlobalRef(global);
+  EXPECT_TRUE(env.ExceptionCheck());
+  env.ExceptionClear();
+  EXPECT_FALSE(env.ExceptionCheck());
+  EXPECT_EQ(env.utf_chars_held(), 0);
+  EXPECT_EQ(env.live_local_refs(), 0);
+  EXPECT_EQ(env.live_global_refs(), 0);
+}
+
+TEST(FakeJniEnvTest, StaleAndWrongKindReferencesFail) {
+  FakeJniEnv env;
+  jstring s = env.NewStringUTF("x");
+  env.DeleteLocalRef(s);
+  EXPECT_NONFATAL_FAILURE(env.DeleteLocalRef(s), "no live local reference");
+  jobject global = env.NewGlobalRef(env.NewStringUTF("y"));
+  EXPECT_NONFATAL_FAILURE(env.DeleteLocalRef(global), "no live local reference");
+  EXPECT_NONFATAL_FAILURE(env.GetStringUTFChars(s, nullptr), "deleted reference");
+  env.DeleteGlobalRef(global);
+}
+
+TEST(FakeJniEnvTest, ScriptedFailureHitsTheNthCallOnly) {
+  FakeJniEnv env;
+  env.NewStringUTF("before");
+  env.fail("NewStringUTF", 2, Outcome::kNullWithoutException);
+  env.fail("FindClass", 1, Outcome::kNullWithException);
+  EXPECT_NE(env.NewStringUTF("a"), nullptr);
+  EXPECT_EQ(env.NewStringUTF("b"), nullptr);
+  EXPECT_FALSE(env.pending());
+  EXPECT_NE(env.NewStringUTF("c"), nullptr);
+  EXPECT_EQ(env.FindClass("a/B"), nullptr);
+  ASSERT_TRUE(env.pending());
+  EXPECT_EQ(env.pending()->class_name, "java/lang/NoClassDefFoundError");
+  EXPECT_EQ(env.pending()->message, "a.B");
+}
+
+TEST(FakeJniEnvTest, StringArraysAndTheirElements) {
+  FakeJniEnv env;
+  jclass string_class = env.FindClass("java/lang/String");
+  jobjectArray array = env.NewObjectArray(3, string_class, nullptr);
+  jstring user = env.NewStringUTF("alice");
+  env.SetObjectArrayElement(array, 1, user);
+  env.DeleteLocalRef(user);
+  EXPECT_EQ(env.string_array(array),
+            (std::vector<std::optional<std::string>>{std::nullopt, "alice", std::nullopt}));
+  env.SetObjectArrayElement(array, 3, nullptr);
+  ASSERT_TRUE(env.pending());
+  EXPECT_EQ(env.pending()->class_name, "java/lang/ArrayIndexOutOfBoundsException");
+  EXPECT_EQ(env.calls().back(), "SetObjectArrayElement [Ljava/lang/String; array 3 null");
+}
+
+TEST(FakeJniEnvTest, VariadicCallsReachTheFakeInBothForms) {
+  FakeJniEnv env;
+  jclass fd = env.FindClass("java/io/FileDescriptor");
+  jmethodID constructor = env.GetMethodID(fd, "<init>", "()V");
+  jobject via_wrapper = env.NewObject(fd, constructor);                   // NewObjectV slot
+  jobject via_table = env.functions->NewObject(&env, fd, constructor);    // variadic slot
+  EXPECT_EQ(env.int_field(via_wrapper, "fd"), -1);
+  EXPECT_EQ(env.int_field(via_table, "fd"), -1);
+  EXPECT_EQ(env.count("NewObject"), 2);
+}
+
+}  // namespace
