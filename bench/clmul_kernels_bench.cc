@@ -63,9 +63,6 @@ struct impl {
 const impl kImpls[] = {
     {"clmul_pclmul", kernel<zelkor::crc32_zlib_chunks_pclmul, zelkor::crc32_zlib_one_pclmul>,
      zelkor::CLMUL_TIER_PCLMUL},
-    {"clmul_pclmul_avx",
-     kernel<zelkor::crc32_zlib_chunks_pclmul_avx, zelkor::crc32_zlib_one_pclmul_avx>,
-     zelkor::CLMUL_TIER_PCLMUL_AVX},
     {"clmul_vpclmul_avx2",
      kernel<zelkor::crc32_zlib_chunks_vpclmul_avx2, zelkor::crc32_zlib_one_vpclmul_avx2>,
      zelkor::CLMUL_TIER_VPCLMUL_AVX2},

@@ -1,7 +1,7 @@
 # The carry-less-multiply CRC-32 kernels (x86-64 only): natively, and on
-# emulated processors with PCLMULQDQ but no AVX (Westmere), with AVX but no
-# AVX2 (SandyBridge), and without PCLMULQDQ (qemu64, where the kernel tests
-# skip and nothing may fault).
+# emulated processors with PCLMULQDQ but no AVX (Westmere), with AVX (so the
+# detection reads XGETBV) but no AVX2 (SandyBridge), and without PCLMULQDQ
+# (qemu64, where the kernel tests skip and nothing may fault).
 if(ZELKOR_X86_64)
   find_package(GTest REQUIRED)
   find_package(ZLIB REQUIRED)

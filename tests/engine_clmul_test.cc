@@ -27,9 +27,6 @@ struct tier {
 const tier kTiers[] = {
     {"pclmul", zelkor::CLMUL_TIER_PCLMUL, "PCLMULQDQ and SSE4.1",
      zelkor::crc32_zlib_chunks_pclmul, zelkor::crc32_zlib_one_pclmul},
-    {"pclmul_avx", zelkor::CLMUL_TIER_PCLMUL_AVX,
-     "PCLMULQDQ and AVX with YMM state enabled by the operating system",
-     zelkor::crc32_zlib_chunks_pclmul_avx, zelkor::crc32_zlib_one_pclmul_avx},
     {"vpclmul_avx2", zelkor::CLMUL_TIER_VPCLMUL_AVX2,
      "AVX2 and VPCLMULQDQ with YMM state enabled by the operating system",
      zelkor::crc32_zlib_chunks_vpclmul_avx2, zelkor::crc32_zlib_one_vpclmul_avx2},
@@ -143,7 +140,6 @@ TEST(ClmulDetection, AgreesWithTheCompilerRuntime) {
   const unsigned tiers = zelkor::crc32_clmul_tiers();
   const bool pclmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
   EXPECT_EQ((tiers & zelkor::CLMUL_TIER_PCLMUL) != 0, pclmul);
-  EXPECT_EQ((tiers & zelkor::CLMUL_TIER_PCLMUL_AVX) != 0, pclmul && __builtin_cpu_supports("avx"));
   EXPECT_EQ((tiers & zelkor::CLMUL_TIER_VPCLMUL_AVX2) != 0,
             pclmul && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq"));
 }

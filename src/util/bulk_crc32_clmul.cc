@@ -23,7 +23,7 @@
 //
 // Every kernel function carries its own target attribute; the tier detection
 // is compiled for the baseline and runs on every x86-64.  The tiers share the
-// 128-bit helpers (an AVX or AVX2 function may inline them, not the reverse).  A
+// 128-bit helpers (a 256-bit function may inline them, not the reverse).  A
 // 512-bit tier would add zmm versions of the main fold loop and of the
 // batched reduction (four chunks per register), a third tier bit, and the
 // AVX-512F/VL plus XCR0 opmask/ZMM-state checks in crc32_clmul_tiers().
@@ -121,8 +121,6 @@ alignas(16) constexpr std::array<uint8_t, 48> kShiftMasks = shift_masks();
 
 #define CLMUL128 __attribute__((target("pclmul,sse4.1")))
 #define CLMUL128_INLINE CLMUL128 __attribute__((always_inline)) inline
-// The same instructions VEX-encoded (three operands, no register copies).
-#define CLMUL128_AVX __attribute__((target("pclmul,avx")))
 
 CLMUL128_INLINE __m128i load128(const uint8_t *p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
@@ -357,11 +355,14 @@ CLMUL256_INLINE __m128i words256(__m128i r0, __m128i r1, __m128i r2, __m128i r3)
   return _mm_shuffle_epi8(xor128(s, _mm_set1_epi32(-1)), bswap);
 }
 
-// ---- The 128-bit tier's body ------------------------------------------------
+}  // namespace
 
-// Compiled into each of the tier's two encodings.
-CLMUL128_INLINE void chunks128(const uint8_t *data, size_t chunk_size, size_t n_chunks,
-                               uint32_t *words) {
+namespace zelkor {
+
+// ---- The 128-bit tier --------------------------------------------------------
+
+CLMUL128 void crc32_zlib_chunks_pclmul(const uint8_t *data, size_t chunk_size, size_t n_chunks,
+                                       uint32_t *words) {
   __m128i r[4];
   while (n_chunks > 0) {
     const size_t n = n_chunks < 4 ? n_chunks : 4;
@@ -385,29 +386,7 @@ CLMUL128_INLINE void chunks128(const uint8_t *data, size_t chunk_size, size_t n_
   }
 }
 
-}  // namespace
-
-namespace zelkor {
-
-// ---- The 128-bit tier, in legacy SSE encoding and in VEX encoding ------------
-// SSE's PCLMULQDQ overwrites its first operand, which costs a register copy
-// per product; VEX-encoded, the same code needs none (about 10% on long chunks).
-
-CLMUL128 void crc32_zlib_chunks_pclmul(const uint8_t *data, size_t chunk_size, size_t n_chunks,
-                                       uint32_t *words) {
-  chunks128(data, chunk_size, n_chunks, words);
-}
-
 CLMUL128 uint32_t crc32_zlib_one_pclmul(const uint8_t *data, size_t len) {
-  return word_of(reduce128(residue128(data, len)));
-}
-
-CLMUL128_AVX void crc32_zlib_chunks_pclmul_avx(const uint8_t *data, size_t chunk_size,
-                                               size_t n_chunks, uint32_t *words) {
-  chunks128(data, chunk_size, n_chunks, words);
-}
-
-CLMUL128_AVX uint32_t crc32_zlib_one_pclmul_avx(const uint8_t *data, size_t len) {
   return word_of(reduce128(residue128(data, len)));
 }
 
@@ -465,11 +444,10 @@ unsigned crc32_clmul_tiers() {
   const unsigned ecx1 = ecx;
   if (!(ecx1 & bit_PCLMUL) || !(ecx1 & bit_SSSE3) || !(ecx1 & bit_SSE4_1)) return 0;
   unsigned tiers = CLMUL_TIER_PCLMUL;
-  // VEX-encoded code needs the operating system to save YMM state; XGETBV,
+  // 256-bit registers need the operating system to save YMM state; XGETBV,
   // which tells, faults unless OSXSAVE is reported.
   if (!(ecx1 & bit_OSXSAVE) || !(ecx1 & bit_AVX) || (xgetbv0() & kXcr0SseAvx) != kXcr0SseAvx)
     return tiers;
-  tiers |= CLMUL_TIER_PCLMUL_AVX;
   if (max_leaf >= 7) {
     __cpuid_count(7, 0, eax, ebx, ecx, edx);
     if ((ebx & bit_AVX2) && (ecx & bit_VPCLMULQDQ)) tiers |= CLMUL_TIER_VPCLMUL_AVX2;

@@ -16,10 +16,8 @@ namespace zelkor {
 enum : unsigned {
   // 128-bit PCLMULQDQ with SSE4.1 (any x86-64 that has both).
   CLMUL_TIER_PCLMUL = 1u << 0,
-  // The same, VEX-encoded: AVX as well, the operating system saving YMM state.
-  CLMUL_TIER_PCLMUL_AVX = 1u << 1,
   // 256-bit VPCLMULQDQ with AVX2, the operating system saving YMM state.
-  CLMUL_TIER_VPCLMUL_AVX2 = 1u << 2,
+  CLMUL_TIER_VPCLMUL_AVX2 = 1u << 1,
 };
 
 // The tiers this processor and operating system can run, read from CPUID
@@ -34,10 +32,6 @@ void crc32_zlib_chunks_pclmul(const uint8_t *data, size_t chunk_size, size_t n_c
                               uint32_t *words);
 // Stored word of the len bytes at data (any length, 0 included).
 uint32_t crc32_zlib_one_pclmul(const uint8_t *data, size_t len);
-
-void crc32_zlib_chunks_pclmul_avx(const uint8_t *data, size_t chunk_size, size_t n_chunks,
-                                  uint32_t *words);
-uint32_t crc32_zlib_one_pclmul_avx(const uint8_t *data, size_t len);
 
 void crc32_zlib_chunks_vpclmul_avx2(const uint8_t *data, size_t chunk_size, size_t n_chunks,
                                     uint32_t *words);
