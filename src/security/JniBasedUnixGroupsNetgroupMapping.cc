@@ -68,36 +68,18 @@ void free_users(UserList *users) {
   users->userListSize = 0;
 }
 
-// The host's failure to make an object is reported as our own
-// OutOfMemoryError.  The host may already have thrown one: JNI allows no
-// FindClass or ThrowNew while an exception is pending, so it is cleared
-// first.  ExceptionClear is harmless when nothing is pending, which JNI also
-// allows on a null result.
-const char *host_out_of_memory(JNIEnv *env) {
-  env->ExceptionClear();
-  return OUT_OF_MEMORY_ERROR;
-}
-
 // The array of the users, head first, so in the reverse of the order in
-// which getnetgrent delivered them.  Null with *error_type set on failure.
-jobjectArray make_array(JNIEnv *env, const UserList &users, const char **error_type) {
+// which getnetgrent delivered them.  Null when the host cannot make the
+// class, the array or a string.
+jobjectArray make_array(JNIEnv *env, const UserList &users) {
   jclass string_class = env->FindClass(STRING_CLASS);
-  if (string_class == nullptr) {
-    *error_type = host_out_of_memory(env);
-    return nullptr;
-  }
+  if (string_class == nullptr) return nullptr;
   jobjectArray jusers = env->NewObjectArray(users.userListSize, string_class, nullptr);
-  if (jusers == nullptr) {
-    *error_type = host_out_of_memory(env);
-    return nullptr;
-  }
+  if (jusers == nullptr) return nullptr;
   int index = 0;
   for (const listElement *node = users.userListHead; node != nullptr; node = node->next) {
     jstring juser = env->NewStringUTF(node->string);
-    if (juser == nullptr) {
-      *error_type = host_out_of_memory(env);
-      return nullptr;
-    }
+    if (juser == nullptr) return nullptr;
     env->SetObjectArrayElement(jusers, index++, juser);
     // The array holds the string now.  Without this a large netgroup would
     // run past the local references the JVM guarantees a native frame.
@@ -143,8 +125,14 @@ Java_org_tarvik_zelkor_security_JniBasedUnixGroupsNetgroupMapping_getUsersForNet
     errorMessage = NO_SUCH_NETGROUP;
   } else if (!collect_users(&users)) {
     errorType = OUT_OF_MEMORY_ERROR;
-  } else {
-    jusers = make_array(env, users, &errorType);
+  } else if ((jusers = make_array(env, users)) == nullptr) {
+    // The host has thrown an exception of its own, or returned null without
+    // one, as JNI allows.  The caller gets the listing's OutOfMemoryError
+    // either way, and JNI forbids the FindClass and ThrowNew that raise it
+    // while an exception is pending, so it goes now.  ExceptionClear does
+    // nothing when none is pending.
+    env->ExceptionClear();
+    errorType = OUT_OF_MEMORY_ERROR;
   }
 
   // The common exit, for every path past GetStringUTFChars.
