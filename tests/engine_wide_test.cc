@@ -23,7 +23,7 @@ namespace {
 using zelkor::crc32c_tier;
 
 constexpr crc32c_tier kAllTiers[] = {crc32c_tier::specified, crc32c_tier::crc32_x3,
-                                     crc32c_tier::crc32_x12};
+                                     crc32c_tier::crc32_x12, crc32c_tier::hybrid_avx2};
 
 // Restores the load-time tier when a test that forced one ends.
 struct tier_guard {
@@ -56,7 +56,15 @@ TEST(WideChoice, TableOfFamilies) {
   zelkor::cpu_features bare{};  // plain x86-64
   bare.pclmul = true;
 
-  EXPECT_EQ(zelkor::choose_crc32c_tier(zen3), crc32c_tier::crc32_x3);
+  zelkor::cpu_features zen3_no_ymm = zen3;  // an OS that leaves the YMM state off
+  zen3_no_ymm.ymm_state = false;
+  zelkor::cpu_features zen2 = zen3;
+  zen2.family = 0x17;
+  zen2.vpclmulqdq = false;
+
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen3), crc32c_tier::hybrid_avx2);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen3_no_ymm), crc32c_tier::crc32_x3);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen2), crc32c_tier::crc32_x3);
   EXPECT_EQ(zelkor::choose_crc32c_tier(zen5), crc32c_tier::crc32_x12);
   EXPECT_EQ(zelkor::choose_crc32c_tier(intel), crc32c_tier::crc32_x3);
   EXPECT_EQ(zelkor::choose_crc32c_tier(nehalem), crc32c_tier::specified);
@@ -92,6 +100,8 @@ struct kernel_case {
 const kernel_case kKernels[] = {
     {"crc32_x3", crc32c_tier::crc32_x3, zelkor::crc32c_x3_chunks, zelkor::crc32c_x3_one, 3},
     {"crc32_x12", crc32c_tier::crc32_x12, zelkor::crc32c_x12_chunks, zelkor::crc32c_x12_one, 12},
+    {"hybrid_avx2", crc32c_tier::hybrid_avx2, zelkor::crc32c_hybrid_avx2_chunks,
+     zelkor::crc32c_hybrid_avx2_one, 6},
 };
 
 void PrintTo(const kernel_case &k, std::ostream *os) { *os << k.name; }
@@ -101,7 +111,7 @@ class Kernel : public testing::TestWithParam<kernel_case> {
   void SetUp() override {
     tier_guard probe;  // forcing is how the hook tells what this processor runs
     if (!zelkor::wide_force_crc32c_tier(GetParam().tier))
-      GTEST_SKIP() << GetParam().name << " needs SSE4.2 and PCLMULQDQ, which this processor lacks";
+      GTEST_SKIP() << GetParam().name << " needs processor features this one lacks";
   }
 };
 
@@ -203,7 +213,7 @@ class Driver : public testing::TestWithParam<crc32c_tier> {
   void SetUp() override {
     if (!zelkor::wide_force_crc32c_tier(GetParam()))
       GTEST_SKIP() << zelkor::crc32c_tier_name(GetParam())
-                   << " needs SSE4.2 and PCLMULQDQ, which this processor lacks";
+                   << " needs processor features this one lacks";
   }
   tier_guard guard_;
 };
@@ -281,12 +291,18 @@ TEST_P(Driver, TypeAndChunkSizeChecks) {
   EXPECT_EQ(sums[0], 7u);
 }
 
+std::string tier_label(crc32c_tier t) {
+  switch (t) {
+    case crc32c_tier::specified: return "specified";
+    case crc32c_tier::crc32_x3: return "crc32_x3";
+    case crc32c_tier::crc32_x12: return "crc32_x12";
+    case crc32c_tier::hybrid_avx2: return "hybrid_avx2";
+  }
+  return "unknown";
+}
+
 INSTANTIATE_TEST_SUITE_P(Wide, Driver, testing::ValuesIn(kAllTiers),
-                         [](const auto &info) {
-                           return std::string(info.param == crc32c_tier::specified  ? "specified"
-                                              : info.param == crc32c_tier::crc32_x3 ? "crc32_x3"
-                                                                                    : "crc32_x12");
-                         });
+                         [](const auto &info) { return tier_label(info.param); });
 
 // ---------------------------------------------------------------------------
 // A routine installed by a caller is called exactly as specified: through

@@ -46,12 +46,14 @@ enum class crc32c_tier : int {
   specified = 0,  // no kernel: the slot's routine, three chunks at a time
   crc32_x3,       // CRC32 on 3 chains (one CRC32 unit of latency 3: Intel, Zen 1-4)
   crc32_x12,      // CRC32 on 12 chains (three CRC32 units: Zen 5)
+  hybrid_avx2,    // 3 chunks on CRC32 chains beside 3 folded with 256-bit VPCLMULQDQ
 };
 inline const char *crc32c_tier_name(crc32c_tier tier) {
   switch (tier) {
     case crc32c_tier::specified: return "specified (slot routine, 3 chunks at a time)";
     case crc32c_tier::crc32_x3: return "crc32_x3 (CRC32 on 3 chains)";
     case crc32c_tier::crc32_x12: return "crc32_x12 (CRC32 on 12 chains)";
+    case crc32c_tier::hybrid_avx2: return "hybrid_avx2 (CRC32 on 3 chains + 256-bit carry-less folds)";
   }
   return "?";
 }
@@ -71,6 +73,9 @@ uint32_t crc32c_x3_one(const uint8_t *data, size_t len);
 void crc32c_x12_chunks(const uint8_t *data, size_t chunk_size, size_t n_chunks,
                        uint32_t *words);
 uint32_t crc32c_x12_one(const uint8_t *data, size_t len);
+void crc32c_hybrid_avx2_chunks(const uint8_t *data, size_t chunk_size, size_t n_chunks,
+                               uint32_t *words);
+uint32_t crc32c_hybrid_avx2_one(const uint8_t *data, size_t len);
 
 #endif  // __x86_64__
 
