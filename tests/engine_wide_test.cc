@@ -119,13 +119,14 @@ class Kernel : public testing::TestWithParam<kernel_case> {
 // kernel, the first lengths one by one and then a sample, plus long ones.
 TEST_P(Kernel, OneChunkEveryLength) {
   const kernel_case &k = GetParam();
-  const auto data = reference::random_bytes(100000, 11);
+  const auto data = reference::random_bytes(24 * 4096 + 97, 11);
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 300; n += sweep::step(300)) lengths.push_back(n);
   for (size_t n = 301; n <= 1100; n += 7 * sweep::step(100)) lengths.push_back(n);
-  for (size_t n : {1023, 1024, 1025, 3 * 1024 - 1, 3 * 1024, 3 * 1024 + 1, 3 * 1024 + 8 * 3 + 5,
-                   12 * 1024 - 8, 12 * 1024, 12 * 1024 + 95, 12 * 1024 + 96, 25 * 1024 + 97,
-                   65536, 99999})
+  // Around the full rounds (3 or 12 streams of 4 KiB) and the smallest ones.
+  for (size_t n : {1023, 1024, 1025, 3 * 4096 - 1, 3 * 4096, 3 * 4096 + 1, 3 * 4096 + 8 * 3 + 5,
+                   6 * 4096 + 13, 12 * 4096 - 8, 12 * 4096, 12 * 4096 + 95, 12 * 4096 + 96,
+                   24 * 4096 + 97})
     lengths.push_back(n);
   const auto sb8 = zelkor::engine_table_routines().pipelined_crc32c_sb8;
   for (size_t n : lengths) {

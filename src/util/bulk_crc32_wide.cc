@@ -47,7 +47,7 @@ constexpr uint32_t mul_mod(uint32_t a, uint32_t b) {
 }
 
 // The longest stream of a round, and the most chains of any kernel.
-constexpr size_t kRoundStream = 1024;
+constexpr size_t kRoundStream = 4096;
 constexpr int kMaxChains = 12;
 constexpr size_t kShiftEntries = kMaxChains * kRoundStream / 8 + 1;
 
@@ -85,6 +85,19 @@ ZELKOR_CRC_TARGET inline uint32_t crc_serial(uint32_t c, const uint8_t *p, size_
 
 inline uint32_t stored(uint32_t reg) { return htonl(~reg); }
 
+// Data that does not fit the caches is fetched ahead by software: several
+// chunks walked side by side are too many streams for the hardware
+// prefetcher, which then leaves every line to a demand miss.  In cache the
+// extra instructions only cost, so calls over less than kPrefetchMin bytes
+// do without.  Prefetching past the buffer's end is harmless.
+constexpr size_t kPrefetchMin = 4u << 20;
+constexpr size_t kPrefetchAhead = 2;  // in groups (or rounds) of the loop
+
+inline void prefetch_range(const uint8_t *p, size_t bytes) {
+  for (size_t off = 0; off < bytes; off += 64)
+    __builtin_prefetch(p + off, 0, 3);
+}
+
 // N streams of `len` bytes each, back to back from p, in lockstep; LEN == 0
 // means the length is only known at run time.  c[] holds the registers.
 template <int N, size_t LEN>
@@ -110,8 +123,10 @@ ZELKOR_CRC_TARGET inline void lockstep(uint32_t (&c)[N], const uint8_t *p, size_
 template <int N>
 ZELKOR_CRC_TARGET uint32_t one_register(const uint8_t *p, size_t len) {
   uint32_t acc = 0xFFFFFFFFu;
+  const bool prefetch = len >= kPrefetchMin;
   while (len >= N * 8) {
     const size_t b = len >= N * kRoundStream ? kRoundStream : len / (N * 8) * 8;
+    if (prefetch) prefetch_range(p + kPrefetchAhead * N * b, N * b);
     uint32_t c[N] = {};
     if (b == kRoundStream)
       lockstep<N, kRoundStream>(c, p, b);
@@ -135,7 +150,9 @@ ZELKOR_CRC_TARGET uint32_t one_register(const uint8_t *p, size_t len) {
 template <int N, size_t CS>
 ZELKOR_CRC_TARGET void chunks_n(const uint8_t *p, size_t cs, size_t n, uint32_t *words) {
   if constexpr (CS != 0) cs = CS;
+  const bool prefetch = n * cs >= kPrefetchMin;
   for (; n >= N; n -= N, p += N * cs, words += N) {
+    if (prefetch) prefetch_range(p + kPrefetchAhead * N * cs, N * cs);
     uint32_t c[N];
 #pragma GCC unroll 16
     for (int k = 0; k < N; ++k) c[k] = 0xFFFFFFFFu;
@@ -259,8 +276,11 @@ ZELKOR_HYBRID_TARGET inline void hybrid_group(const uint8_t *p, size_t cs, uint3
 template <int K, int M, size_t CS>
 ZELKOR_HYBRID_TARGET void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, uint32_t *words) {
   if constexpr (CS != 0) cs = CS;
-  for (; n >= K + M; n -= K + M, p += (K + M) * cs, words += K + M)
+  const bool prefetch = n * cs >= kPrefetchMin;
+  for (; n >= K + M; n -= K + M, p += (K + M) * cs, words += K + M) {
+    if (prefetch) prefetch_range(p + kPrefetchAhead * (K + M) * cs, (K + M) * cs);
     hybrid_group<K, M, CS>(p, cs, words);
+  }
   // The last few chunks: a smaller mix; two chunks go faster both folded
   // than with one of them on a lone chain.
   static_assert(K + M == 6, "the leftover mixes below assume groups of six");
