@@ -20,3 +20,5 @@ stage build cmake --build --preset release
 stage unit ctest --preset unit
 stage program ctest --preset program
 stage qemu ctest --preset qemu
+stage nss ctest --preset nss
+stage package ctest --preset package
