@@ -1,18 +1,21 @@
-// bulk_crc32_wide.cc -- CRC32C on many CRC32 chains, and the load-time choice.
+// bulk_crc32_wide.cc -- CRC32C on many chains, and the load-time choice.
 //
 // The CRC32 instruction has a latency of three cycles.  One unit (Intel, AMD
 // Zen 1-4) needs three independent chains to issue every cycle; Zen 5 has
 // three units and needs nine or more.  Whole chunks run in lockstep, one
 // chain each, with the chunk size a compile-time constant for the common
-// sizes, so that every load has a constant displacement.  A lone chunk (a
-// leftover one, the partial one) is cut into as many streams as there are
-// chains; each stream starts from a zero register and the streams are joined
-// by carry-less multiplication:
+// sizes, so that every load has a constant displacement.  Where the vector
+// unit has 256-bit carry-less multiplication, it folds further chunks of the
+// same group at the same time (the hybrid kernel).  A lone chunk (a leftover
+// one, the partial one) is cut into as many streams as there are chains; each
+// stream starts from a zero register and the streams are joined by carry-less
+// multiplication:
 //
 //   reg(A || B) = reg(A) * x^(8|B|) mod P  XOR  reg0(B)
 //
-// Only the kernels are compiled for SSE4.2 and PCLMULQDQ, each through its own
-// target attribute; the feature reading runs on any x86-64.
+// Only the kernels are compiled for SSE4.2, PCLMULQDQ (and AVX2 with
+// VPCLMULQDQ for the hybrid), each through its own target attribute; the
+// feature reading runs on any x86-64.
 #include "bulk_crc32_wide.h"
 
 #include <arpa/inet.h>
@@ -89,13 +92,16 @@ inline uint32_t stored(uint32_t reg) { return htonl(~reg); }
 // chunks walked side by side are too many streams for the hardware
 // prefetcher, which then leaves every line to a demand miss.  In cache the
 // extra instructions only cost, so calls over less than kPrefetchMin bytes
-// do without.  Prefetching past the buffer's end is harmless.
+// do without.  A prefetch past the buffer's end is harmless (it never
+// faults); the address is formed as an integer, not as a pointer past it.
 constexpr size_t kPrefetchMin = 4u << 20;
 constexpr size_t kPrefetchAhead = 2;  // in groups (or rounds) of the loop
 
-inline void prefetch_range(const uint8_t *p, size_t bytes) {
+// Fetches `bytes` bytes from `ahead` bytes after p.
+inline void prefetch_range(const uint8_t *p, size_t ahead, size_t bytes) {
+  const uintptr_t from = reinterpret_cast<uintptr_t>(p) + ahead;
   for (size_t off = 0; off < bytes; off += 64)
-    __builtin_prefetch(p + off, 0, 3);
+    __builtin_prefetch(reinterpret_cast<const void *>(from + off), 0, 3);
 }
 
 // N streams of `len` bytes each, back to back from p, in lockstep; LEN == 0
@@ -119,14 +125,14 @@ ZELKOR_CRC_TARGET inline void lockstep(uint32_t (&c)[N], const uint8_t *p, size_
   for (int k = 0; k < N; ++k) c[k] = static_cast<uint32_t>(r[k]);
 }
 
-// Register of the message (from all ones) over one buffer, on N streams.
+// Register of the message over one buffer, on N streams, continuing from acc
+// (all ones: the start of a message).
 template <int N>
-ZELKOR_CRC_TARGET uint32_t one_register(const uint8_t *p, size_t len) {
-  uint32_t acc = 0xFFFFFFFFu;
+ZELKOR_CRC_TARGET uint32_t one_register(const uint8_t *p, size_t len, uint32_t acc = 0xFFFFFFFFu) {
   const bool prefetch = len >= kPrefetchMin;
   while (len >= N * 8) {
     const size_t b = len >= N * kRoundStream ? kRoundStream : len / (N * 8) * 8;
-    if (prefetch) prefetch_range(p + kPrefetchAhead * N * b, N * b);
+    if (prefetch) prefetch_range(p, kPrefetchAhead * N * b, N * b);
     uint32_t c[N] = {};
     if (b == kRoundStream)
       lockstep<N, kRoundStream>(c, p, b);
@@ -152,7 +158,7 @@ ZELKOR_CRC_TARGET void chunks_n(const uint8_t *p, size_t cs, size_t n, uint32_t 
   if constexpr (CS != 0) cs = CS;
   const bool prefetch = n * cs >= kPrefetchMin;
   for (; n >= N; n -= N, p += N * cs, words += N) {
-    if (prefetch) prefetch_range(p + kPrefetchAhead * N * cs, N * cs);
+    if (prefetch) prefetch_range(p, kPrefetchAhead * N * cs, N * cs);
     uint32_t c[N];
 #pragma GCC unroll 16
     for (int k = 0; k < N; ++k) c[k] = 0xFFFFFFFFu;
@@ -230,10 +236,12 @@ ZELKOR_HYBRID_TARGET inline uint32_t fold_finish(__m256i a0, __m256i a1) {
       _mm_crc32_u64(r, static_cast<uint64_t>(_mm_extract_epi64(v, 1))));
 }
 
-// K chunks on CRC32 chains, then M folded chunks, all of cs >= 64 bytes,
-// walked 64 bytes at a time in one loop.
-template <int K, int M, size_t CS>
-ZELKOR_HYBRID_TARGET inline void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words) {
+// K blocks on CRC32 chains, then M folded blocks, all of cs >= 64 bytes,
+// walked 64 bytes at a time in one loop.  The registers start from all ones
+// (whole chunks) or from zero (streams of one chunk, joined afterwards).
+template <int K, int M, size_t CS, bool kPreset>
+ZELKOR_HYBRID_TARGET inline void hybrid_registers(const uint8_t *p, size_t cs,
+                                                  uint32_t (&regs)[K + M]) {
   if constexpr (CS != 0) cs = CS;
   const size_t windows = cs / 64, rest = cs % 64;
   const uint8_t *f = p + K * cs;
@@ -241,8 +249,9 @@ ZELKOR_HYBRID_TARGET inline void hybrid_group(const uint8_t *p, size_t cs, uint3
   uint64_t c[K];
   __m256i a0[M], a1[M];
 #pragma GCC unroll 16
-  for (int k = 0; k < K; ++k) c[k] = 0xFFFFFFFFu;
-  const __m256i init = _mm256_setr_epi64x(0xFFFFFFFFll, 0, 0, 0);  // the register's preset
+  for (int k = 0; k < K; ++k) c[k] = kPreset ? 0xFFFFFFFFu : 0;
+  // A preset register is the same as its bits added into the first bytes.
+  const __m256i init = _mm256_setr_epi64x(kPreset ? 0xFFFFFFFFll : 0, 0, 0, 0);
 #pragma GCC unroll 16
   for (int m = 0; m < M; ++m) {
     a0[m] = _mm256_xor_si256(load256(f + m * cs), init);
@@ -267,10 +276,42 @@ ZELKOR_HYBRID_TARGET inline void hybrid_group(const uint8_t *p, size_t cs, uint3
   const size_t done = 64 * windows;
 #pragma GCC unroll 16
   for (int k = 0; k < K; ++k)
-    words[k] = stored(crc_serial(static_cast<uint32_t>(c[k]), p + k * cs + done, rest));
+    regs[k] = crc_serial(static_cast<uint32_t>(c[k]), p + k * cs + done, rest);
 #pragma GCC unroll 16
-  for (int m = 0; m < M; ++m)
-    words[K + m] = stored(crc_serial(fold_finish(a0[m], a1[m]), f + m * cs + done, rest));
+  for (int m = 0; m < M; ++m) regs[K + m] = crc_serial(fold_finish(a0[m], a1[m]), f + m * cs + done, rest);
+}
+
+template <int K, int M, size_t CS>
+ZELKOR_HYBRID_TARGET inline void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words) {
+  uint32_t regs[K + M];
+  hybrid_registers<K, M, CS, true>(p, cs, regs);
+#pragma GCC unroll 16
+  for (int k = 0; k < K + M; ++k) words[k] = stored(regs[k]);
+}
+
+// One long chunk: rounds of 3 streams on CRC32 chains and 3 folded, joined
+// as in one_register; what is left goes there.
+ZELKOR_HYBRID_TARGET inline uint32_t hybrid_one_register(const uint8_t *p, size_t len) {
+  constexpr int N = 6;
+  uint32_t acc = 0xFFFFFFFFu;
+  const bool prefetch = len >= kPrefetchMin;
+  while (len >= N * 64) {
+    const size_t b = len >= N * kRoundStream ? kRoundStream : len / (N * 64) * 64;
+    if (prefetch) prefetch_range(p, kPrefetchAhead * N * b, N * b);
+    uint32_t c[N];
+    if (b == kRoundStream)
+      hybrid_registers<3, 3, kRoundStream, false>(p, b, c);
+    else
+      hybrid_registers<3, 3, 0, false>(p, b, c);
+    __m128i t = clmul(acc, kShift[N * b / 8]);
+#pragma GCC unroll 16
+    for (int k = 0; k < N - 1; ++k) t = _mm_xor_si128(t, clmul(c[k], kShift[(N - 1 - k) * b / 8]));
+    acc = static_cast<uint32_t>(_mm_crc32_u64(0, static_cast<uint64_t>(_mm_cvtsi128_si64(t)))) ^
+          c[N - 1];
+    p += N * b;
+    len -= N * b;
+  }
+  return one_register<3>(p, len, acc);
 }
 
 template <int K, int M, size_t CS>
@@ -278,7 +319,7 @@ ZELKOR_HYBRID_TARGET void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n,
   if constexpr (CS != 0) cs = CS;
   const bool prefetch = n * cs >= kPrefetchMin;
   for (; n >= K + M; n -= K + M, p += (K + M) * cs, words += K + M) {
-    if (prefetch) prefetch_range(p + kPrefetchAhead * (K + M) * cs, (K + M) * cs);
+    if (prefetch) prefetch_range(p, kPrefetchAhead * (K + M) * cs, (K + M) * cs);
     hybrid_group<K, M, CS>(p, cs, words);
   }
   // The last few chunks: a smaller mix; two chunks go faster both folded
@@ -289,7 +330,7 @@ ZELKOR_HYBRID_TARGET void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n,
     case 4: return hybrid_group<2, 2, CS>(p, cs, words);
     case 3: return hybrid_group<2, 1, CS>(p, cs, words);
     case 2: return hybrid_group<0, 2, CS>(p, cs, words);
-    case 1: *words = stored(one_register<3>(p, cs)); return;
+    case 1: *words = stored(hybrid_one_register(p, cs)); return;
   }
 }
 
@@ -373,7 +414,7 @@ ZELKOR_HYBRID_TARGET void crc32c_hybrid_avx2_chunks(const uint8_t *data, size_t 
   hybrid_dispatch<3, 3>(data, chunk_size, n_chunks, words);
 }
 ZELKOR_HYBRID_TARGET uint32_t crc32c_hybrid_avx2_one(const uint8_t *data, size_t len) {
-  return stored(one_register<3>(data, len));
+  return stored(hybrid_one_register(data, len));
 }
 
 // ---------------------------------------------------------------------------
