@@ -9,8 +9,8 @@ extern "C" {
 
 JNIEXPORT jstring JNICALL
 Java_org_tarvik_zelkor_util_NativeCodeLoader_getLibraryName(JNIEnv *env, jclass /*clazz*/) {
-  // Asking about our own code names the object that holds it, whatever path
-  // or symlink the host used to reach it.
+  // Asking about an address of our own code names the object that holds it,
+  // under the path the dynamic loader recorded when it was loaded.
   Dl_info info;
   const char *name = "Unavailable";
   if (dladdr(reinterpret_cast<void *>(&Java_org_tarvik_zelkor_util_NativeCodeLoader_getLibraryName),
