@@ -1,8 +1,10 @@
 // jni_test_hooks.cc -- a test-only JNI library that hands the errno and
 // file-descriptor helpers of libzelkor.so to the JVM tests.  Each native
 // method calls one helper and returns at once, so whatever exception the
-// helper leaves pending is what the Java test sees.
+// helper leaves pending is what the Java test sees.  It also lets JVM tests
+// read the C heap's use, which the JVM's own figures do not show.
 #include <jni.h>
+#include <malloc.h>
 
 #include "io/nativeio/errno_enum.h"
 #include "io/nativeio/file_descriptor.h"
@@ -43,6 +45,11 @@ JNIEXPORT void JNICALL HOOK(callWithExceptionPending)(JNIEnv *env, jclass) {
   env->ThrowNew(cls, "thrown on purpose");
   jstring forbidden = env->NewStringUTF("made with an exception pending");
   if (forbidden != nullptr) env->DeleteLocalRef(forbidden);
+}
+
+// Bytes of the C heap in use, over all of malloc's arenas.
+JNIEXPORT jlong JNICALL Java_org_tarvik_zelkor_security_NativeHeap_bytesInUse(JNIEnv *, jclass) {
+  return static_cast<jlong>(mallinfo2().uordblks);
 }
 
 }  // extern "C"

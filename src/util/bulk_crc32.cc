@@ -8,6 +8,7 @@
 #include <errno.h>
 
 #include "bulk_crc32_internal.h"
+#include "bulk_crc32_wide.h"
 #include "crc32_zlib_polynomial_tables.h"
 #include "crc32c_tables.h"
 
@@ -83,6 +84,33 @@ inline bool store_or_verify(uint32_t *sums, uint32_t crc, bool is_verify) {
   return BULK_CRC_MISMATCH;
 }
 
+// The wide path.  Compute mode lets the kernel write straight into sums.
+// Verify mode computes a batch of words into a small buffer and compares them
+// in chunk order, so the report names the earliest failing chunk exactly as
+// the routine path would.  The batch is a multiple of every kernel's group.
+int bulk_crc_wide(const zelkor::wide_kernel &k, const uint8_t *data, size_t n_blocks,
+                  size_t chunk, size_t remainder, uint32_t *sums, crc32_error_t *error_info) {
+  if (error_info == nullptr) {
+    k.chunks(data, chunk, n_blocks, sums);
+    if (remainder > 0) sums[n_blocks] = k.one(data + n_blocks * chunk, remainder);
+    return BULK_CRC_OK;
+  }
+  constexpr size_t kBatch = 72;
+  uint32_t words[kBatch];
+  while (n_blocks > 0) {
+    const size_t n = n_blocks < kBatch ? n_blocks : kBatch;
+    k.chunks(data, chunk, n, words);
+    for (size_t i = 0; i < n; ++i, ++sums, data += chunk)
+      if (*sums != words[i]) return return_crc_error(error_info, words[i], sums, data);
+    n_blocks -= n;
+  }
+  if (remainder > 0) {
+    const uint32_t word = k.one(data, remainder);
+    if (*sums != word) return return_crc_error(error_info, word, sums, data);
+  }
+  return BULK_CRC_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -90,18 +118,30 @@ extern "C" {
 constinit crc_pipelined_func_t pipelined_crc32c_func = pipelined_crc32c_sb8;
 constinit crc_pipelined_func_t pipelined_crc32_zlib_func = pipelined_crc32_zlib_sb8;
 
+}  // extern "C"
+
+namespace zelkor {
+constinit wide_kernel wide_crc32c_kernel{};
+constinit wide_kernel wide_crc32_kernel{};
+}  // namespace zelkor
+
+extern "C" {
+
 __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t data_len,
                                                     uint32_t *sums, int checksum_type,
                                                     int bytes_per_checksum,
                                                     crc32_error_t *error_info) {
   const bool is_verify = error_info != nullptr;
   crc_pipelined_func_t crc_func;
+  const zelkor::wide_kernel *wide;
   switch (checksum_type) {
     case CRC32C_POLYNOMIAL:
       crc_func = pipelined_crc32c_func;
+      wide = &zelkor::wide_crc32c_kernel;
       break;
     case CRC32_ZLIB_POLYNOMIAL:
       crc_func = pipelined_crc32_zlib_func;
+      wide = &zelkor::wide_crc32_kernel;
       break;
     default:
       return is_verify ? BULK_CRC_BAD_TYPE : -EINVAL;
@@ -115,6 +155,17 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
   const size_t chunk = static_cast<size_t>(bytes_per_checksum);
   size_t n_blocks = data_len / chunk;
   const size_t remainder = data_len % chunk;
+
+  // How the path is chosen: the load-time constructor read the processor's
+  // features once and put the fastest kernel this processor runs (a table
+  // of families: chain counts, vector units) into the type's wide_kernel,
+  // together with the slot routine it stands for.  The kernel computes
+  // exactly the words that routine would; it runs only while the slot still
+  // holds that routine, so a routine installed by anyone else is called as
+  // always, three chunks at a time.
+  if (wide->chunks != nullptr && crc_func == wide->owner)
+    return bulk_crc_wide(*wide, data, n_blocks, chunk, remainder, sums, error_info);
+
   uint32_t crc1, crc2, crc3;
 
   for (; n_blocks >= 3; n_blocks -= 3) {
@@ -164,5 +215,7 @@ const table_routines &engine_table_routines() {
 #if !defined(__x86_64__)
 namespace zelkor {
 crc_pipelined_func_t engine_hardware_routine() { return nullptr; }
+crc32c_tier wide_crc32c_tier() { return crc32c_tier::specified; }
+bool wide_force_crc32c_tier(crc32c_tier tier) { return tier == crc32c_tier::specified; }
 }  // namespace zelkor
 #endif  // !__x86_64__

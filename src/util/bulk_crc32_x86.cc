@@ -9,6 +9,7 @@
 #include <nmmintrin.h>
 
 #include "bulk_crc32_internal.h"
+#include "bulk_crc32_wide.h"
 
 namespace {
 
@@ -80,8 +81,11 @@ extern "C" {
 
 // Runs from the image's ELF initialisation array: before main in a program,
 // before dlopen returns in the library.  It is the only writer of the slot.
+// It then reads the processor's features once and picks the wide kernels,
+// which bulk_crc uses only while the slot holds the routine set here.
 __attribute__((constructor, visibility("default"))) void init_cpu_support_flag(void) {
   if (cpuid(1) & kSse42) pipelined_crc32c_func = pipelined_crc32c;
+  zelkor::wide_select_at_load();
 }
 
 }  // extern "C"

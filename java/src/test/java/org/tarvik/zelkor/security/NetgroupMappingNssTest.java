@@ -1,0 +1,122 @@
+package org.tarvik.zelkor.security;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.io.IOException;
+import java.util.Arrays;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+import org.tarvik.zelkor.util.TestLibraries;
+
+/**
+ * The netgroup listing against the real glibc name service. Each test runs in a JVM of its
+ * own, started by tests/nss/with_nss_fixture.sh inside a mount namespace whose /etc/netgroup
+ * is the one of the fixture directory that the test names (see java/CMakeLists.txt).
+ */
+class NetgroupMappingNssTest {
+  private static final String NO_SUCH_NETGROUP =
+      "no netgroup of this name is known or some other error occurred";
+
+  private final JniBasedUnixGroupsNetgroupMapping mapping = new JniBasedUnixGroupsNetgroupMapping();
+
+  @BeforeAll
+  static void load() {
+    TestLibraries.loadZelkor();
+  }
+
+  /** Fails unless the run was given the fixture this test is written for. */
+  private static void requireFixture(String name) {
+    String dir = System.getenv("ZELKOR_NSS_FIXTURE");
+    assertTrue(
+        dir != null && dir.endsWith("/" + name),
+        "run this test under with_nss_fixture.sh with the fixture " + name + ", not " + dir);
+  }
+
+  @Test
+  void usersComeInReverseAndTriplesWithoutUserAddNothing() throws IOException {
+    requireFixture("netgroup-order"); // staff (h1,alice,d) (h2,bob,d) (h3,,d)
+    assertArrayEquals(new String[] {"bob", "alice"}, mapping.getUsersForNetgroupJNI("staff"));
+  }
+
+  @Test
+  void userNamedTwiceIsListedTwice() throws IOException {
+    requireFixture("netgroup-twice"); // twice (h1,alice,d) (h2,alice,d) (h3,bob,d)
+    assertArrayEquals(
+        new String[] {"bob", "alice", "alice"}, mapping.getUsersForNetgroupJNI("twice"));
+  }
+
+  @Test
+  void netgroupWithoutUsersGivesEmptyArray() throws IOException {
+    requireFixture("netgroup-hosts-only");
+    assertArrayEquals(new String[0], mapping.getUsersForNetgroupJNI("hostsonly"));
+  }
+
+  @Test
+  void unknownNameThrowsIOExceptionAndLeavesListingUsable() throws IOException {
+    requireFixture("netgroup-unknown"); // known (h1,carol,d)
+    IOException e =
+        assertThrows(IOException.class, () -> mapping.getUsersForNetgroupJNI("nosuch"));
+    assertEquals(IOException.class, e.getClass());
+    assertEquals(NO_SUCH_NETGROUP, e.getMessage());
+    assertNull(e.getCause());
+    assertArrayEquals(new String[] {"carol"}, mapping.getUsersForNetgroupJNI("known"));
+  }
+
+  @Test
+  void nullNameThrowsNullPointerExceptionAndLeavesListingUsable() throws IOException {
+    requireFixture("netgroup-null"); // after (h1,dave,d)
+    assertThrows(NullPointerException.class, () -> mapping.getUsersForNetgroupJNI(null));
+    assertArrayEquals(new String[] {"dave"}, mapping.getUsersForNetgroupJNI("after"));
+  }
+
+  /** 5000 users, far past the local references a native frame is promised. */
+  @Test
+  void largeNetgroupComesBackWhole() throws IOException {
+    requireFixture("netgroup-large"); // large (h,user0,d) ... (h,user4999,d)
+    String[] want = new String[5000];
+    for (int i = 0; i < want.length; i++) {
+      want[i] = "user" + (want.length - 1 - i);
+    }
+    String[] got = mapping.getUsersForNetgroupJNI("large");
+    assertEquals(want.length, got.length);
+    assertArrayEquals(want, got);
+  }
+
+  /**
+   * Repeated listings leave the C heap as they found it. The fixture's 50 users have names of
+   * 100 bytes and the netgroup's name is 200 bytes long, so that leaking any one kind of
+   * allocation (the name's bytes from the JVM, list nodes, name copies) would add at least
+   * 40 KiB per round; the JVM's own use of malloc meanwhile is noise that the best of several
+   * rounds leaves out.
+   */
+  @Test
+  void repeatedListingsLeaveNoNativeMemoryBehind() throws IOException {
+    requireFixture("netgroup-memory");
+    String name = "memory" + "m".repeat(194);
+    int users = mapping.getUsersForNetgroupJNI(name).length;
+    assertEquals(50, users);
+    for (int i = 0; i < 100; i++) {
+      mapping.getUsersForNetgroupJNI(name); // compiled code, warm caches
+    }
+    final int rounds = 5;
+    final int calls = 200;
+    long[] growth = new long[rounds];
+    for (int r = 0; r < rounds; r++) {
+      long before = NativeHeap.bytesInUse();
+      for (int i = 0; i < calls; i++) {
+        if (mapping.getUsersForNetgroupJNI(name).length != users) {
+          throw new AssertionError("listing changed");
+        }
+      }
+      growth[r] = NativeHeap.bytesInUse() - before;
+    }
+    long best = Arrays.stream(growth).min().getAsLong();
+    assertTrue(
+        best < 8 * 1024,
+        "C heap grew by " + Arrays.toString(growth) + " bytes in rounds of " + calls + " calls");
+  }
+}

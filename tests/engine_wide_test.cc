@@ -1,0 +1,359 @@
+// engine_wide_test.cc -- the wide CRC kernels and the driver's choice of path.
+//
+// The kernels must give exactly the words of the bitwise reference (and of
+// the engine's own routines) at every length, chunk count and alignment; the
+// driver must report mismatches exactly as the routine path does, and must
+// go through the slot whenever a caller has installed a routine of its own.
+// Every tier this processor can run is forced in turn through the test hook.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crc_reference.h"
+#include "util/bulk_crc32.h"
+#include "util/bulk_crc32_internal.h"
+#include "util/bulk_crc32_wide.h"
+
+namespace {
+
+using zelkor::crc32c_tier;
+
+constexpr crc32c_tier kAllTiers[] = {crc32c_tier::specified, crc32c_tier::crc32_x3,
+                                     crc32c_tier::crc32_x12, crc32c_tier::hybrid_avx2};
+
+// Restores the load-time tier when a test that forced one ends.
+struct tier_guard {
+  crc32c_tier saved = zelkor::wide_crc32c_tier();
+  ~tier_guard() { EXPECT_TRUE(zelkor::wide_force_crc32c_tier(saved)); }
+};
+
+uint32_t ref_word(const uint8_t *p, size_t n) {
+  return reference::stored_word(CRC32C_POLYNOMIAL, p, n);
+}
+
+// ---------------------------------------------------------------------------
+// The load-time choice.
+
+TEST(WideChoice, TableOfFamilies) {
+  zelkor::cpu_features zen3{};
+  zen3.amd = true;
+  zen3.family = 0x19;
+  zen3.sse42 = zen3.pclmul = zen3.avx2 = zen3.vpclmulqdq = zen3.ymm_state = true;
+  zelkor::cpu_features zen5 = zen3;
+  zen5.family = 0x1A;
+  zen5.avx512f = zen5.avx512bw = zen5.avx512vl = zen5.zmm_state = true;
+  zelkor::cpu_features intel{};
+  intel.family = 6;
+  intel.model = 0x8F;
+  intel.sse42 = intel.pclmul = true;
+  zelkor::cpu_features nehalem{};  // SSE4.2 without PCLMULQDQ
+  nehalem.family = 6;
+  nehalem.sse42 = true;
+  zelkor::cpu_features bare{};  // plain x86-64
+  bare.pclmul = true;
+
+  zelkor::cpu_features zen3_no_ymm = zen3;  // an OS that leaves the YMM state off
+  zen3_no_ymm.ymm_state = false;
+  zelkor::cpu_features zen2 = zen3;
+  zen2.family = 0x17;
+  zen2.vpclmulqdq = false;
+
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen3), crc32c_tier::hybrid_avx2);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen3_no_ymm), crc32c_tier::crc32_x3);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen2), crc32c_tier::crc32_x3);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen5), crc32c_tier::crc32_x12);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(intel), crc32c_tier::crc32_x3);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(nehalem), crc32c_tier::specified);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(bare), crc32c_tier::specified);
+}
+
+// The constructor has run before main: the tier in force is the one the
+// table gives for this processor, and its kernel is tied to the routine that
+// the constructor put into the slot.
+TEST(WideChoice, MadeAtLoadForThisProcessor) {
+  const zelkor::cpu_features f = zelkor::read_cpu_features();
+  EXPECT_EQ(zelkor::wide_crc32c_tier(), zelkor::choose_crc32c_tier(f));
+  if (zelkor::wide_crc32c_tier() == crc32c_tier::specified) {
+    EXPECT_EQ(zelkor::wide_crc32c_kernel.chunks, nullptr);
+  } else {
+    EXPECT_EQ(pipelined_crc32c_func, zelkor::engine_hardware_routine());
+    EXPECT_EQ(zelkor::wide_crc32c_kernel.owner, zelkor::engine_hardware_routine());
+  }
+  std::printf("CRC32C tier here: %s\n", zelkor::crc32c_tier_name(zelkor::wide_crc32c_tier()));
+}
+
+// ---------------------------------------------------------------------------
+// Each kernel on its own.
+
+struct kernel_case {
+  const char *name;
+  crc32c_tier tier;
+  zelkor::crc_chunks_fn chunks;
+  zelkor::crc_one_fn one;
+  size_t chains;
+};
+
+const kernel_case kKernels[] = {
+    {"crc32_x3", crc32c_tier::crc32_x3, zelkor::crc32c_x3_chunks, zelkor::crc32c_x3_one, 3},
+    {"crc32_x12", crc32c_tier::crc32_x12, zelkor::crc32c_x12_chunks, zelkor::crc32c_x12_one, 12},
+    {"hybrid_avx2", crc32c_tier::hybrid_avx2, zelkor::crc32c_hybrid_avx2_chunks,
+     zelkor::crc32c_hybrid_avx2_one, 6},
+};
+
+void PrintTo(const kernel_case &k, std::ostream *os) { *os << k.name; }
+
+class Kernel : public testing::TestWithParam<kernel_case> {
+ protected:
+  void SetUp() override {
+    tier_guard probe;  // forcing is how the hook tells what this processor runs
+    if (!zelkor::wide_force_crc32c_tier(GetParam().tier))
+      GTEST_SKIP() << GetParam().name << " needs processor features this one lacks";
+  }
+};
+
+// A lone chunk at every length up to past two full rounds of the widest
+// kernel, the first lengths one by one and then a sample, plus long ones.
+TEST_P(Kernel, OneChunkEveryLength) {
+  const kernel_case &k = GetParam();
+  const auto data = reference::random_bytes(24 * 4096 + 97, 11);
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n <= 300; n += sweep::step(300)) lengths.push_back(n);
+  for (size_t n = 301; n <= 1100; n += 7 * sweep::step(100)) lengths.push_back(n);
+  // Around the full rounds (3 or 12 streams of 4 KiB) and the smallest ones.
+  for (size_t n : {1023, 1024, 1025, 3 * 4096 - 1, 3 * 4096, 3 * 4096 + 1, 3 * 4096 + 8 * 3 + 5,
+                   6 * 4096 + 13, 12 * 4096 - 8, 12 * 4096, 12 * 4096 + 95, 12 * 4096 + 96,
+                   24 * 4096 + 97})
+    lengths.push_back(n);
+  const auto sb8 = zelkor::engine_table_routines().pipelined_crc32c_sb8;
+  for (size_t n : lengths) {
+    const uint32_t want = ref_word(data.data(), n);
+    ASSERT_EQ(k.one(data.data(), n), want) << "length " << n;
+    uint32_t r1 = 0xFFFFFFFFu, r2 = 0, r3 = 0;
+    sb8(&r1, &r2, &r3, data.data(), n, 1);
+    ASSERT_EQ(htonl(~r1), want) << "length " << n;
+  }
+}
+
+// Whole chunks at every size 1..70 and a sample up to ~1100, with every
+// count up to two groups and a leftover of the widest kernel; words beyond
+// the count stay untouched.
+TEST_P(Kernel, ChunksEverySizeAndCount) {
+  const kernel_case &k = GetParam();
+  const auto data = reference::random_bytes(30 * 1100, 12);
+  std::vector<size_t> sizes;
+  for (size_t cs = 1; cs <= 70; cs += sweep::step(70)) sizes.push_back(cs);
+  for (size_t cs : {64, 100, 127, 128, 129, 255, 256, 257, 500, 511, 512, 513, 1000, 1024,
+                    1025, 1096})
+    sizes.push_back(cs);
+  const size_t max_count = 2 * 12 + 1;
+  for (size_t cs : sizes) {
+    const auto want = reference::stored_words(CRC32C_POLYNOMIAL, data.data(), max_count * cs, cs);
+    for (size_t n = 0; n <= max_count; n += (cs > 70 ? sweep::step(max_count) : 1)) {
+      std::vector<uint32_t> words(n + 1, 0xDEADBEEF);
+      k.chunks(data.data(), cs, n, words.data());
+      for (size_t i = 0; i < n; ++i)
+        ASSERT_EQ(words[i], want[i]) << "chunk size " << cs << ", count " << n << ", chunk " << i;
+      ASSERT_EQ(words[n], 0xDEADBEEF) << "chunk size " << cs << ", count " << n;
+    }
+  }
+}
+
+// Long chunks, at the sizes with their own loops and around them.
+TEST_P(Kernel, LongChunks) {
+  const kernel_case &k = GetParam();
+  const auto data = reference::random_bytes(5 * 16400, 13);
+  for (size_t cs : {2048, 4095, 4096, 4097, 12 * 1024 + 7, 16384}) {
+    const size_t n = data.size() / cs;
+    const auto want = reference::stored_words(CRC32C_POLYNOMIAL, data.data(), n * cs, cs);
+    std::vector<uint32_t> words(n);
+    k.chunks(data.data(), cs, n, words.data());
+    EXPECT_EQ(words, want) << "chunk size " << cs;
+  }
+}
+
+// Words depend on the bytes only, never on where they lie.
+TEST_P(Kernel, EveryAlignment) {
+  const kernel_case &k = GetParam();
+  const auto src = reference::random_bytes(4 * 1100, 14);
+  std::vector<uint8_t> buf(src.size() + 64 + 64);
+  uint8_t *base = buf.data() + (64 - reinterpret_cast<uintptr_t>(buf.data()) % 64);
+  for (size_t cs : {9, 512, 1100}) {
+    const size_t n = src.size() / cs;
+    const auto want = reference::stored_words(CRC32C_POLYNOMIAL, src.data(), n * cs, cs);
+    const uint32_t want_one = ref_word(src.data(), cs + 5);
+    for (size_t align = 0; align < 64; align += sweep::step(64)) {
+      std::memcpy(base + align, src.data(), src.size());
+      std::vector<uint32_t> words(n);
+      k.chunks(base + align, cs, n, words.data());
+      ASSERT_EQ(words, want) << "chunk size " << cs << ", alignment " << align;
+      ASSERT_EQ(k.one(base + align, cs + 5), want_one) << "alignment " << align;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Wide, Kernel, testing::ValuesIn(kKernels),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// bulk_crc under every tier this processor runs.
+
+}  // namespace
+
+namespace zelkor {
+void PrintTo(crc32c_tier t, std::ostream *os) { *os << crc32c_tier_name(t); }
+}  // namespace zelkor
+
+namespace {
+
+class Driver : public testing::TestWithParam<crc32c_tier> {
+ protected:
+  void SetUp() override {
+    if (!zelkor::wide_force_crc32c_tier(GetParam()))
+      GTEST_SKIP() << zelkor::crc32c_tier_name(GetParam())
+                   << " needs processor features this one lacks";
+  }
+  tier_guard guard_;
+};
+
+// Compute and verify over lengths that leave every count of leftover chunks
+// and a partial chunk, past the verify batch.
+TEST_P(Driver, WordsAndVerify) {
+  const auto data = reference::random_bytes(151 * 512 + 5, 21);
+  for (int cs : {1, 3, 17, 64, 100, 512}) {
+    for (size_t len : {size_t{0}, size_t{1}, size_t(cs) - 1, size_t(cs), size_t(cs) * 13 + 1,
+                       size_t(cs) * 72, size_t(cs) * 73 + size_t(cs) / 2, size_t(cs) * 150 + 2}) {
+      len = std::min(len, data.size());
+      const auto want = reference::stored_words(CRC32C_POLYNOMIAL, data.data(), len, cs);
+      std::vector<uint32_t> sums(want.size() + 1, 0xA5A5A5A5);
+      ASSERT_EQ(bulk_crc(data.data(), len, sums.data(), CRC32C_POLYNOMIAL, cs, nullptr),
+                BULK_CRC_OK);
+      ASSERT_TRUE(std::equal(want.begin(), want.end(), sums.begin()))
+          << "chunk size " << cs << ", length " << len;
+      ASSERT_EQ(sums.back(), 0xA5A5A5A5u) << "a word past the last chunk was written";
+      crc32_error_t err{1, 2, nullptr};
+      ASSERT_EQ(bulk_crc(data.data(), len, sums.data(), CRC32C_POLYNOMIAL, cs, &err), BULK_CRC_OK);
+      EXPECT_EQ(err.got_crc, 1u);  // untouched on success
+      EXPECT_EQ(err.bad_data, nullptr);
+    }
+  }
+}
+
+// A damaged byte in each chunk in turn: inside a wide group, at a group's
+// edges, past a verify batch, in the leftover chunks and in the partial one.
+TEST_P(Driver, MismatchAtEveryPosition) {
+  for (int cs : {8, 512}) {
+    const size_t n_whole = 80, len = n_whole * cs + cs / 2;
+    const auto clean = reference::random_bytes(len, 22);
+    const auto sums = reference::stored_words(CRC32C_POLYNOMIAL, clean.data(), len, cs);
+    for (size_t i = 0; i < sums.size(); i += (i < 30 ? 1 : sweep::step(8))) {
+      auto data = clean;
+      const size_t off = i * cs + (i * 7) % std::min<size_t>(cs, len - i * cs);
+      data[off] ^= 0x40;
+      const size_t chunk_len = std::min<size_t>(cs, len - i * cs);
+      crc32_error_t err{};
+      ASSERT_EQ(bulk_crc(data.data(), len, const_cast<uint32_t *>(sums.data()), CRC32C_POLYNOMIAL,
+                         cs, &err),
+                BULK_CRC_MISMATCH)
+          << "chunk " << i;
+      EXPECT_EQ(err.bad_data, data.data() + i * cs) << "chunk " << i;
+      EXPECT_EQ(err.expected_crc, sums[i]) << "chunk " << i;
+      EXPECT_EQ(err.got_crc, ref_word(data.data() + i * cs, chunk_len)) << "chunk " << i;
+    }
+  }
+}
+
+// With two damaged chunks in one group, the earlier one is reported.
+TEST_P(Driver, EarliestMismatchWins) {
+  const int cs = 64;
+  auto data = reference::random_bytes(40 * cs, 23);
+  const auto sums = reference::stored_words(CRC32C_POLYNOMIAL, data.data(), data.size(), cs);
+  data[13 * cs + 5] ^= 1;
+  data[14 * cs + 5] ^= 1;
+  crc32_error_t err{};
+  ASSERT_EQ(bulk_crc(data.data(), data.size(), const_cast<uint32_t *>(sums.data()),
+                     CRC32C_POLYNOMIAL, cs, &err),
+            BULK_CRC_MISMATCH);
+  EXPECT_EQ(err.bad_data, data.data() + 13 * cs);
+}
+
+// The guards ahead of any kernel stay as they were.
+TEST_P(Driver, TypeAndChunkSizeChecks) {
+  uint32_t sums[1] = {7};
+  const uint8_t byte = 0;
+  crc32_error_t err{};
+  EXPECT_EQ(bulk_crc(&byte, 0, sums, 3, 0, &err), BULK_CRC_BAD_TYPE);
+  EXPECT_EQ(bulk_crc(&byte, 0, sums, 3, 0, nullptr), -22);
+  EXPECT_EQ(bulk_crc(&byte, 1, sums, CRC32C_POLYNOMIAL, 0, nullptr), -22);
+  EXPECT_EQ(bulk_crc(&byte, 1, sums, CRC32C_POLYNOMIAL, -5, &err), -22);
+  EXPECT_EQ(sums[0], 7u);
+}
+
+std::string tier_label(crc32c_tier t) {
+  switch (t) {
+    case crc32c_tier::specified: return "specified";
+    case crc32c_tier::crc32_x3: return "crc32_x3";
+    case crc32c_tier::crc32_x12: return "crc32_x12";
+    case crc32c_tier::hybrid_avx2: return "hybrid_avx2";
+  }
+  return "unknown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Wide, Driver, testing::ValuesIn(kAllTiers),
+                         [](const auto &info) { return tier_label(info.param); });
+
+// ---------------------------------------------------------------------------
+// A routine installed by a caller is called exactly as specified: through
+// the slot, three chunks at a time, then the leftovers, then the partial
+// chunk, whatever tier is in force.
+
+std::vector<std::pair<size_t, int>> g_calls;  // (block size, count) per call
+crc_pipelined_func_t g_inner;
+
+void counting_routine(uint32_t *c1, uint32_t *c2, uint32_t *c3, const uint8_t *p, size_t bs,
+                      int nb) {
+  g_calls.emplace_back(bs, nb);
+  g_inner(c1, c2, c3, p, bs, nb);
+}
+
+struct slot_guard {
+  crc_pipelined_func_t *slot;
+  crc_pipelined_func_t saved = *slot;
+  ~slot_guard() { *slot = saved; }
+};
+
+TEST_P(Driver, InstalledRoutineIsCalledThreeChunksAtATime) {
+  const auto data = reference::random_bytes(8 * 100 + 30, 31);  // 8 whole chunks + 30 bytes
+  const std::vector<std::pair<size_t, int>> expected = {{100, 3}, {100, 3}, {100, 2}, {30, 1}};
+  struct type_case {
+    int type;
+    crc_pipelined_func_t *slot;
+    crc_pipelined_func_t inner;
+  };
+  const type_case types[] = {
+      {CRC32C_POLYNOMIAL, &pipelined_crc32c_func,
+       zelkor::engine_table_routines().pipelined_crc32c_sb8},
+      {CRC32_ZLIB_POLYNOMIAL, &pipelined_crc32_zlib_func,
+       zelkor::engine_table_routines().pipelined_crc32_zlib_sb8},
+  };
+  for (const type_case &t : types) {
+    slot_guard restore{t.slot};
+    g_inner = t.inner;
+    *t.slot = counting_routine;
+    const auto want = reference::stored_words(t.type, data.data(), data.size(), 100);
+    std::vector<uint32_t> sums(want.size());
+    g_calls.clear();
+    ASSERT_EQ(bulk_crc(data.data(), data.size(), sums.data(), t.type, 100, nullptr), BULK_CRC_OK);
+    EXPECT_EQ(g_calls, expected) << "type " << t.type;
+    EXPECT_EQ(sums, want);
+    g_calls.clear();
+    crc32_error_t err{};
+    ASSERT_EQ(bulk_crc(data.data(), data.size(), sums.data(), t.type, 100, &err), BULK_CRC_OK);
+    EXPECT_EQ(g_calls, expected) << "type " << t.type;
+  }
+}
+
+}  // namespace
