@@ -157,12 +157,13 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
   const size_t remainder = data_len % chunk;
 
   // How the path is chosen: the load-time constructor read the processor's
-  // features once and put the fastest kernel this processor runs (a table
-  // of families: chain counts, vector units) into the type's wide_kernel,
-  // together with the slot routine it stands for.  The kernel computes
-  // exactly the words that routine would; it runs only while the slot still
-  // holds that routine, so a routine installed by anyone else is called as
-  // always, three chunks at a time.
+  // features once and put the fastest kernel this processor runs into each
+  // type's wide_kernel, together with the slot routine it stands for.
+  // CRC32C: a table of families (CRC32 chain counts, vector units beside
+  // them).  CRC-32: the widest carry-less-multiply fold available.  A kernel
+  // computes exactly the words its routine would, and runs only while the
+  // slot still holds that routine, so a routine installed by anyone else is
+  // called as always, three chunks at a time.
   if (wide->chunks != nullptr && crc_func == wide->owner)
     return bulk_crc_wide(*wide, data, n_blocks, chunk, remainder, sums, error_info);
 

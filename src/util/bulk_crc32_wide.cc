@@ -18,6 +18,8 @@
 // feature reading runs on any x86-64.
 #include "bulk_crc32_wide.h"
 
+#include "bulk_crc32_clmul.h"
+
 #include <arpa/inet.h>
 #include <cpuid.h>
 #include <immintrin.h>
@@ -355,6 +357,8 @@ ZELKOR_HYBRID_TARGET void hybrid_dispatch(const uint8_t *p, size_t cs, size_t n,
 
 constinit cpu_features g_features{};
 constinit crc32c_tier g_crc32c_tier = crc32c_tier::specified;
+constinit crc32_tier g_crc32_tier = crc32_tier::specified;
+constinit unsigned g_clmul_tiers = 0;
 
 bool tier_runs_here(crc32c_tier t, const cpu_features &f) {
   switch (t) {
@@ -475,9 +479,39 @@ crc32c_tier choose_crc32c_tier(const cpu_features &f) {
   return crc32c_tier::crc32_x3;
 }
 
+namespace {
+
+// CRC-32 has no instruction of its own: the widest carry-less fold the
+// processor runs, else the tables.
+crc32_tier best_crc32_tier(unsigned clmul_tiers) {
+  if (clmul_tiers & CLMUL_TIER_VPCLMUL_AVX2) return crc32_tier::vpclmul_avx2;
+  if (clmul_tiers & CLMUL_TIER_PCLMUL) return crc32_tier::pclmul;
+  return crc32_tier::specified;
+}
+
+void install_crc32(crc32_tier t) {
+  g_crc32_tier = t;
+  const crc_pipelined_func_t tables = engine_table_routines().pipelined_crc32_zlib_sb8;
+  switch (t) {
+    case crc32_tier::specified:
+      wide_crc32_kernel = wide_kernel{};
+      break;
+    case crc32_tier::pclmul:
+      wide_crc32_kernel = {tables, crc32_zlib_chunks_pclmul, crc32_zlib_one_pclmul};
+      break;
+    case crc32_tier::vpclmul_avx2:
+      wide_crc32_kernel = {tables, crc32_zlib_chunks_vpclmul_avx2, crc32_zlib_one_vpclmul_avx2};
+      break;
+  }
+}
+
+}  // namespace
+
 void wide_select_at_load() {
   g_features = read_cpu_features();
   install(choose_crc32c_tier(g_features));
+  g_clmul_tiers = crc32_clmul_tiers();
+  install_crc32(best_crc32_tier(g_clmul_tiers));
 }
 
 crc32c_tier wide_crc32c_tier() { return g_crc32c_tier; }
@@ -485,6 +519,14 @@ crc32c_tier wide_crc32c_tier() { return g_crc32c_tier; }
 bool wide_force_crc32c_tier(crc32c_tier tier) {
   if (!tier_runs_here(tier, g_features)) return false;
   install(tier);
+  return true;
+}
+
+crc32_tier wide_crc32_tier() { return g_crc32_tier; }
+
+bool wide_force_crc32_tier(crc32_tier tier) {
+  if (static_cast<int>(tier) > static_cast<int>(best_crc32_tier(g_clmul_tiers))) return false;
+  install_crc32(tier);
   return true;
 }
 

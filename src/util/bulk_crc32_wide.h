@@ -79,11 +79,28 @@ uint32_t crc32c_hybrid_avx2_one(const uint8_t *data, size_t len);
 
 #endif  // __x86_64__
 
-// The tier in use, and the test hook: installs `tier` if this processor can
-// run it and returns whether it did.  Not for production callers: it writes
-// the state that bulk_crc reads without synchronisation.
+// CRC-32 tiers, slowest first: the tables, or a carry-less-multiply fold.
+enum class crc32_tier : int {
+  specified = 0,  // no kernel: the slot's table routine, three chunks at a time
+  pclmul,         // 128-bit PCLMULQDQ folds
+  vpclmul_avx2,   // 256-bit VPCLMULQDQ folds
+};
+inline const char *crc32_tier_name(crc32_tier tier) {
+  switch (tier) {
+    case crc32_tier::specified: return "specified (slot routine, 3 chunks at a time)";
+    case crc32_tier::pclmul: return "pclmul (128-bit carry-less folds)";
+    case crc32_tier::vpclmul_avx2: return "vpclmul_avx2 (256-bit carry-less folds)";
+  }
+  return "?";
+}
+
+// The tiers in use, and the test hooks: each installs `tier` if this
+// processor can run it and returns whether it did.  Not for production
+// callers: they write the state that bulk_crc reads without synchronisation.
 crc32c_tier wide_crc32c_tier();
 bool wide_force_crc32c_tier(crc32c_tier tier);
+crc32_tier wide_crc32_tier();
+bool wide_force_crc32_tier(crc32_tier tier);
 
 }  // namespace zelkor
 
