@@ -1,0 +1,70 @@
+// engine_tiers.h -- every kernel tier of both checksum types, for tests that
+// run the bulk driver under each in turn (concurrency, soak, fuzzing).
+//
+// Forcing a tier writes state that bulk_crc reads without synchronisation,
+// as the load-time constructor does: callers force before any thread that
+// calls bulk_crc starts, and restore after the last has been joined.
+#ifndef ZELKOR_TESTS_ENGINE_TIERS_H
+#define ZELKOR_TESTS_ENGINE_TIERS_H
+
+#include <vector>
+
+#include "util/bulk_crc32.h"
+#include "util/bulk_crc32_wide.h"
+
+namespace tiers {
+
+struct tier_case {
+  const char *label;
+  int type;  // CRC32C_POLYNOMIAL or CRC32_ZLIB_POLYNOMIAL
+  int tier;  // a crc32c_tier or a crc32_tier, by type
+};
+
+inline constexpr tier_case kAll[] = {
+    {"crc32c_specified", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::specified)},
+    {"crc32c_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::crc32_x3)},
+    {"crc32c_x12", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::crc32_x12)},
+    {"crc32c_hybrid_avx2", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::hybrid_avx2)},
+    {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::specified)},
+    {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::pclmul)},
+    {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::vpclmul_avx2)},
+};
+
+// Installs the tier if this processor runs it; false (and nothing changed) if not.
+inline bool force(const tier_case &c) {
+  return c.type == CRC32C_POLYNOMIAL
+             ? zelkor::wide_force_crc32c_tier(static_cast<zelkor::crc32c_tier>(c.tier))
+             : zelkor::wide_force_crc32_tier(static_cast<zelkor::crc32_tier>(c.tier));
+}
+
+// The tiers of one type that run here, the one in force at load first.
+inline std::vector<tier_case> runnable(int type) {
+  const int in_force = type == CRC32C_POLYNOMIAL ? int(zelkor::wide_crc32c_tier())
+                                                 : int(zelkor::wide_crc32_tier());
+  std::vector<tier_case> out;
+  for (const tier_case &c : kAll)
+    if (c.type == type && c.tier == in_force) out.push_back(c);
+  for (const tier_case &c : kAll) {
+    if (c.type != type || c.tier == in_force) continue;
+    if (force(c)) out.push_back(c);
+  }
+  force(out.front());  // probing forced the others: put back the one in force
+  return out;
+}
+
+// Puts both types' tiers back as they were when it was made.
+struct restore_on_exit {
+  zelkor::crc32c_tier c = zelkor::wide_crc32c_tier();
+  zelkor::crc32_tier z = zelkor::wide_crc32_tier();
+  restore_on_exit() = default;
+  restore_on_exit(const restore_on_exit &) = delete;
+  restore_on_exit &operator=(const restore_on_exit &) = delete;
+  ~restore_on_exit() {
+    zelkor::wide_force_crc32c_tier(c);
+    zelkor::wide_force_crc32_tier(z);
+  }
+};
+
+}  // namespace tiers
+
+#endif  // ZELKOR_TESTS_ENGINE_TIERS_H
