@@ -125,7 +125,8 @@ TEST(BulkCrc, OneByteChunksGiveOneWordPerByte) {
 
 // Rejected calls touch nothing: no word written, no record filled.  The type
 // is tested before anything else, so its code wins over a bad chunk size and
-// holds also for empty data.
+// holds also for empty data.  Nothing is read either: each call is made once
+// more with null data and sums.
 TEST(BulkCrc, RejectedCallsReturnTheirCodeAndTouchNothing) {
   const struct {
     int type, bpc;
@@ -135,25 +136,32 @@ TEST(BulkCrc, RejectedCallsReturnTheirCodeAndTouchNothing) {
       {0, 512, 100, BULK_CRC_BAD_TYPE, -EINVAL},
       {3, 512, 100, BULK_CRC_BAD_TYPE, -EINVAL},
       {-1, 512, 0, BULK_CRC_BAD_TYPE, -EINVAL},
+      {INT_MIN, 512, 100, BULK_CRC_BAD_TYPE, -EINVAL},
+      {INT_MAX, INT_MAX, 100, BULK_CRC_BAD_TYPE, -EINVAL},
       {0, 0, 100, BULK_CRC_BAD_TYPE, -EINVAL},
       {CRC32C_POLYNOMIAL, 0, 100, -EINVAL, -EINVAL},
       {CRC32_ZLIB_POLYNOMIAL, 0, 0, -EINVAL, -EINVAL},
+      {CRC32C_POLYNOMIAL, -1, 100, -EINVAL, -EINVAL},
       {CRC32C_POLYNOMIAL, -512, 100, -EINVAL, -EINVAL},
       {CRC32_ZLIB_POLYNOMIAL, INT_MIN, 100, -EINVAL, -EINVAL},
+      {CRC32C_POLYNOMIAL, INT_MIN, 0, -EINVAL, -EINVAL},
   };
   const auto data = reference::random_bytes(100, 1);
-  for (const auto &c : cases) {
-    uint32_t sums[4] = {kGuard, kGuard, kGuard, kGuard};
-    crc32_error_t err{7, 8, data.data()};
-    EXPECT_EQ(bulk_crc(data.data(), c.len, sums, c.type, c.bpc, &err), c.verify_rc)
-        << "type " << c.type << " bpc " << c.bpc;
-    EXPECT_EQ(bulk_crc(data.data(), c.len, sums, c.type, c.bpc, nullptr), c.compute_rc)
-        << "type " << c.type << " bpc " << c.bpc;
-    for (uint32_t w : sums) EXPECT_EQ(w, kGuard);
-    EXPECT_EQ(err.got_crc, 7u);
-    EXPECT_EQ(err.expected_crc, 8u);
-    EXPECT_EQ(err.bad_data, data.data());
-  }
+  for (const auto &c : cases)
+    for (bool null_pointers : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "type " << c.type << " bpc " << c.bpc << " len " << c.len
+                                      << (null_pointers ? ", null pointers" : ""));
+      uint32_t sums[6] = {kGuard, kGuard, kGuard, kGuard, kGuard, kGuard};
+      const uint8_t *p = null_pointers ? nullptr : data.data();
+      uint32_t *s = null_pointers ? nullptr : sums + 1;
+      crc32_error_t err{7, 8, data.data()};
+      EXPECT_EQ(bulk_crc(p, c.len, s, c.type, c.bpc, &err), c.verify_rc);
+      EXPECT_EQ(bulk_crc(p, c.len, s, c.type, c.bpc, nullptr), c.compute_rc);
+      for (uint32_t w : sums) EXPECT_EQ(w, kGuard);
+      EXPECT_EQ(err.got_crc, 7u);
+      EXPECT_EQ(err.expected_crc, 8u);
+      EXPECT_EQ(err.bad_data, data.data());
+    }
 }
 
 TEST(BulkCrc, EmptyDataReadsAndWritesNothing) {

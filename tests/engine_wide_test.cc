@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <ostream>
 #include <cstring>
 #include <string>
@@ -335,16 +336,65 @@ TEST_P(Driver, EarliestMismatchWins) {
   EXPECT_EQ(err.bad_data, data.data() + 13 * cs);
 }
 
-// The guards ahead of any kernel stay as they were.
-TEST_P(Driver, TypeAndChunkSizeChecks) {
-  uint32_t sums[1] = {7};
-  const uint8_t byte = 0;
-  crc32_error_t err{};
-  EXPECT_EQ(bulk_crc(&byte, 0, sums, 3, 0, &err), BULK_CRC_BAD_TYPE);
-  EXPECT_EQ(bulk_crc(&byte, 0, sums, 3, 0, nullptr), -22);
-  EXPECT_EQ(bulk_crc(&byte, 1, sums, type(), 0, nullptr), -22);
-  EXPECT_EQ(bulk_crc(&byte, 1, sums, type(), -5, &err), -22);
-  EXPECT_EQ(sums[0], 7u);
+// Odd arguments under each tier: the checks ahead of any kernel, chunk sizes
+// beyond the data (one word for all of it, the kernel reading exactly the
+// data_len bytes allocated), and empty data with null pointers.  Guard words
+// lie on both sides of the sums; the record is touched only by a mismatch.
+TEST_P(Driver, OddArguments) {
+  constexpr uint32_t kGuard = 0x5A5A5A5A;
+  constexpr int kNoWord = -1;
+  const struct {
+    size_t len;  // 0: data and sums are null pointers
+    int type, bpc;
+    int rc;  // in both modes (kNoWord: unknown type); a mismatch is tried after OK
+  } cases[] = {
+      {0, 3, 0, kNoWord},  // unknown type, bad size: the type's code wins
+      {1, 1, 0, -22},
+      {1, 1, -5, -22},
+      {0, 1, 0, -22},
+      {0, 1, 512, BULK_CRC_OK},
+      {0, 1, INT_MAX, BULK_CRC_OK},
+      {1, 1, 1, BULK_CRC_OK},
+      {1, 1, 2, BULK_CRC_OK},
+      {63, 1, 64, BULK_CRC_OK},
+      {1000, 1, 1001, BULK_CRC_OK},
+      {4096 + 7, 1, INT_MAX, BULK_CRC_OK},
+      {100000, 1, INT_MAX, BULK_CRC_OK},
+  };
+  for (const auto &c : cases) {
+    // Rows with type 1 run under this test's type; the others keep theirs.
+    const int t = c.type == 1 ? type() : c.type;
+    SCOPED_TRACE(testing::Message() << "length " << c.len << ", type " << t << ", bytes per checksum "
+                                    << c.bpc);
+    const auto bytes = reference::random_bytes(c.len, static_cast<uint32_t>(c.len));
+    std::vector<uint8_t> data(bytes);  // exactly c.len bytes, so over-reads are caught
+    const uint8_t *p = c.len ? data.data() : nullptr;
+    const bool words = c.rc == BULK_CRC_OK && c.len > 0;
+    uint32_t sums[3] = {kGuard, kGuard, kGuard};
+    uint32_t *s = c.len ? sums + 1 : nullptr;
+    const int verify_rc = c.rc == kNoWord ? BULK_CRC_BAD_TYPE : c.rc;
+    const int compute_rc = c.rc == kNoWord ? -22 : c.rc;
+
+    crc32_error_t err{1, 2, nullptr};
+    EXPECT_EQ(bulk_crc(p, c.len, s, t, c.bpc, nullptr), compute_rc);
+    const uint32_t want = words ? reference::stored_word(t, p, c.len) : kGuard;
+    EXPECT_EQ(sums[0], kGuard);
+    EXPECT_EQ(sums[1], want);
+    EXPECT_EQ(sums[2], kGuard);
+    EXPECT_EQ(bulk_crc(p, c.len, s, t, c.bpc, &err), verify_rc);
+    EXPECT_EQ(err.got_crc, 1u);
+    EXPECT_EQ(err.expected_crc, 2u);
+    EXPECT_EQ(err.bad_data, nullptr);
+    if (!words) continue;
+    data[c.len - 1] ^= 0x80;
+    EXPECT_EQ(bulk_crc(p, c.len, s, t, c.bpc, &err), BULK_CRC_MISMATCH);
+    EXPECT_EQ(err.bad_data, p);
+    EXPECT_EQ(err.expected_crc, want);
+    EXPECT_EQ(err.got_crc, reference::stored_word(t, p, c.len));
+    EXPECT_EQ(sums[0], kGuard);
+    EXPECT_EQ(sums[1], want);
+    EXPECT_EQ(sums[2], kGuard);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Wide, Driver, testing::ValuesIn(kDriverCases),
