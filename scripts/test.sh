@@ -23,3 +23,4 @@ stage qemu ctest --preset qemu
 stage jvm ctest --preset jvm
 stage nss ctest --preset nss
 stage package ctest --preset package
+stage soak ctest --preset soak
