@@ -7,6 +7,7 @@ packages=(
   qemu-user     # engine tests on emulated processors (with and without SSE4.2)
   junit5        # JUnit 5 console launcher for the JVM tests
   libisal-dev   # peer in the checksum benchmark
+  valgrind      # memcheck over the native unit tests
 )
 
 missing=()

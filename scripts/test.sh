@@ -23,4 +23,5 @@ stage qemu ctest --preset qemu
 stage jvm ctest --preset jvm
 stage nss ctest --preset nss
 stage package ctest --preset package
+stage valgrind ctest --preset valgrind
 stage soak ctest --preset soak
