@@ -14,8 +14,16 @@ if(NOT ZELKOR_SANITIZER)
     if(TARGET ${program})
       add_test(NAME valgrind.${program}
                COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_valgrind.sh $<TARGET_FILE:${program}>)
-      set_tests_properties(valgrind.${program} PROPERTIES LABELS valgrind
-                           ENVIRONMENT ZELKOR_SWEEP=quick SKIP_RETURN_CODE 77 TIMEOUT 600)
     endif()
   endforeach()
+  # The fuzz target's seed corpus, replayed.
+  if(TARGET bulk_crc_fuzz AND NOT ZELKOR_FUZZ)
+    add_test(NAME valgrind.bulk_crc_fuzz
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_valgrind.sh $<TARGET_FILE:bulk_crc_fuzz>
+                     ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/bulk_crc)
+  endif()
+  get_property(tests DIRECTORY PROPERTY TESTS)
+  list(FILTER tests INCLUDE REGEX "^valgrind\\.")
+  set_tests_properties(${tests} PROPERTIES LABELS valgrind
+                       ENVIRONMENT ZELKOR_SWEEP=quick SKIP_RETURN_CODE 77 TIMEOUT 600)
 endif()
