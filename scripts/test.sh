@@ -18,10 +18,10 @@ stage() {
 stage configure cmake --preset release
 stage build cmake --build --preset release
 stage unit ctest --preset unit
+stage valgrind ctest --preset valgrind
 stage program ctest --preset program
 stage qemu ctest --preset qemu
 stage jvm ctest --preset jvm
 stage nss ctest --preset nss
-stage package ctest --preset package
-stage valgrind ctest --preset valgrind
 stage soak ctest --preset soak
+stage package ctest --preset package

@@ -5,7 +5,8 @@
 # AVX-512), and it cannot decode VPCLMULQDQ: the load-time choice and the
 # tier hooks see that through CPUID, so the tiers built on it are skipped
 # here by the tests' own checks and run natively under the sanitizers.
-if(NOT ZELKOR_SANITIZER)
+# Deferred to the end of this directory, when every program is defined.
+function(zelkor_valgrind_tests)
   set(zelkor_valgrind_programs
     engine_tests engine_wide_test engine_clmul_test engine_concurrency_test capi_test
     zelkor_group_info_wrap_test jni_unit_test file_descriptor_static_test
@@ -26,4 +27,7 @@ if(NOT ZELKOR_SANITIZER)
   list(FILTER tests INCLUDE REGEX "^valgrind\\.")
   set_tests_properties(${tests} PROPERTIES LABELS valgrind
                        ENVIRONMENT ZELKOR_SWEEP=quick SKIP_RETURN_CODE 77 TIMEOUT 600)
+endfunction()
+if(NOT ZELKOR_SANITIZER)
+  cmake_language(DEFER CALL zelkor_valgrind_tests)
 endif()
