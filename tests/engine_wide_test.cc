@@ -343,31 +343,31 @@ TEST_P(Driver, EarliestMismatchWins) {
 TEST_P(Driver, OddArguments) {
   constexpr uint32_t kGuard = 0x5A5A5A5A;
   constexpr int kNoWord = -1;
+  constexpr int kThis = 1;  // stands for this test's type
   const struct {
     size_t len;  // 0: data and sums are null pointers
     int type, bpc;
     int rc;  // in both modes (kNoWord: unknown type); a mismatch is tried after OK
   } cases[] = {
       {0, 3, 0, kNoWord},  // unknown type, bad size: the type's code wins
-      {1, 1, 0, -22},
-      {1, 1, -5, -22},
-      {0, 1, 0, -22},
-      {0, 1, 512, BULK_CRC_OK},
-      {0, 1, INT_MAX, BULK_CRC_OK},
-      {1, 1, 1, BULK_CRC_OK},
-      {1, 1, 2, BULK_CRC_OK},
-      {63, 1, 64, BULK_CRC_OK},
-      {1000, 1, 1001, BULK_CRC_OK},
-      {4096 + 7, 1, INT_MAX, BULK_CRC_OK},
-      {100000, 1, INT_MAX, BULK_CRC_OK},
+      {1, kThis, 0, -22},
+      {1, kThis, -5, -22},
+      {0, kThis, 0, -22},
+      {0, kThis, 512, BULK_CRC_OK},
+      {0, kThis, INT_MAX, BULK_CRC_OK},
+      {1, kThis, 1, BULK_CRC_OK},
+      {1, kThis, 2, BULK_CRC_OK},
+      {63, kThis, 64, BULK_CRC_OK},
+      {1000, kThis, 1001, BULK_CRC_OK},
+      {4096 + 7, kThis, INT_MAX, BULK_CRC_OK},
+      {100000, kThis, INT_MAX, BULK_CRC_OK},
   };
   for (const auto &c : cases) {
-    // Rows with type 1 run under this test's type; the others keep theirs.
-    const int t = c.type == 1 ? type() : c.type;
+    const int t = c.type == kThis ? type() : c.type;
     SCOPED_TRACE(testing::Message() << "length " << c.len << ", type " << t << ", bytes per checksum "
                                     << c.bpc);
-    const auto bytes = reference::random_bytes(c.len, static_cast<uint32_t>(c.len));
-    std::vector<uint8_t> data(bytes);  // exactly c.len bytes, so over-reads are caught
+    // Exactly c.len bytes, so that a read past them is caught.
+    auto data = reference::random_bytes(c.len, static_cast<uint32_t>(c.len));
     const uint8_t *p = c.len ? data.data() : nullptr;
     const bool words = c.rc == BULK_CRC_OK && c.len > 0;
     uint32_t sums[3] = {kGuard, kGuard, kGuard};
