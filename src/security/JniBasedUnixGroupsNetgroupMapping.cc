@@ -55,10 +55,12 @@ constexpr uint32_t kReplacement = 0xFFFD;
 
 // The NUL-terminated bytes s in modified UTF-8, written to out (with a NUL)
 // unless out is null; returns the length without the NUL.  Ill-formed input
-// is replaced part by part as Unicode recommends: a lead byte and as many
-// following bytes as fit a well-formed sequence, or else one byte, become
-// one U+FFFD.  Well-formed sequences of up to three bytes are valid modified
-// UTF-8 already and are copied.
+// is replaced part by part as the JDK's decoder does it, which is Unicode's
+// recommended practice but for surrogates: a lead byte and as many following
+// bytes as fit a well-formed sequence, or else one byte, become one U+FFFD;
+// a surrogate encoded in three bytes becomes one U+FFFD too.  Well-formed
+// sequences of up to three bytes are valid modified UTF-8 already and are
+// copied.
 size_t to_modified_utf8(const char *s, char *out) {
   const auto *in = reinterpret_cast<const unsigned char *>(s);
   size_t n = 0;
@@ -71,14 +73,14 @@ size_t to_modified_utf8(const char *s, char *out) {
       continue;
     }
     // Continuation bytes needed, and the range of the first one (Unicode
-    // table 3-7: no overlong forms, no surrogates, nothing past U+10FFFF).
+    // table 3-7: no overlong forms, nothing past U+10FFFF; surrogates are
+    // caught once decoded).
     unsigned need = 0, lo = 0x80, hi = 0xBF;
     if (lead >= 0xC2 && lead <= 0xDF) {
       need = 1;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
       need = 2;
       if (lead == 0xE0) lo = 0xA0;
-      if (lead == 0xED) hi = 0x9F;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
       need = 3;
       if (lead == 0xF0) lo = 0x90;
@@ -92,7 +94,7 @@ size_t to_modified_utf8(const char *s, char *out) {
       cp = cp << 6 | (b & 0x3F);
       ++got;
     }
-    if (need == 0 || got < need) {
+    if (need == 0 || got < need || (cp >= 0xD800 && cp <= 0xDFFF)) {
       n += put3(out != nullptr ? out + n : nullptr, kReplacement);
       in += 1 + got;
     } else if (need < 3) {

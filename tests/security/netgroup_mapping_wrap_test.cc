@@ -459,8 +459,9 @@ TEST_F(NetgroupTest, StoreRaisingGivesOutOfMemoryErrorAndNoFurtherString) {
 
 // The name service's bytes reach NewStringUTF as modified UTF-8, which is
 // all it accepts: characters beyond U+FFFF as surrogate pairs, and each
-// ill-formed part (Unicode's "maximal subpart") as one U+FFFD.  The JVM
-// tests hold the same cases against Java's own UTF-8 decoder.
+// ill-formed part as one U+FFFD, parted as the JDK's UTF-8 decoder parts
+// them (Unicode's "maximal subpart", but a surrogate's three bytes go as
+// one).  The JVM tests hold the fixture's cases against that decoder.
 TEST_F(NetgroupTest, UserNamesReachNewStringUtfAsModifiedUtf8) {
   constexpr char kFffd[] = "\xEF\xBF\xBD";
   struct Case {
@@ -478,7 +479,8 @@ TEST_F(NetgroupTest, UserNamesReachNewStringUtfAsModifiedUtf8) {
       {"lone continuation byte", "a\x80" "b", std::string("a") + kFffd + "b"},
       {"overlong NUL", "\xC0\x80", std::string(kFffd) + kFffd},
       {"overlong three-byte form", "\xE0\x80\x80", std::string(kFffd) + kFffd + kFffd},
-      {"surrogate in UTF-8", "\xED\xA0\x80", std::string(kFffd) + kFffd + kFffd},
+      {"surrogate in UTF-8", "\xED\xA0\x80", kFffd},
+      {"truncated surrogate", "\xED\xA0z", std::string(kFffd) + "z"},
       {"past U+10FFFF", "\xF4\x90\x80\x80", std::string(kFffd) + kFffd + kFffd + kFffd},
       {"truncated at the end", "ab\xE2\x82", std::string("ab") + kFffd},
       {"truncated four-byte form", "\xF0\x9F\x98z", std::string(kFffd) + "z"},
