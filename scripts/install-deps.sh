@@ -7,6 +7,8 @@ packages=(
   qemu-user     # engine tests on emulated processors (with and without SSE4.2)
   junit5        # JUnit 5 console launcher for the JVM tests
   libisal-dev   # peer in the checksum benchmark
+  clang-14            # the libFuzzer targets (scripts/fuzz.sh)
+  libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes for clang
 )
 
 missing=()
