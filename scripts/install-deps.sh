@@ -8,6 +8,8 @@ packages=(
   junit5        # JUnit 5 console launcher for the JVM tests
   libisal-dev   # peer in the checksum benchmark
   valgrind      # memcheck over the native unit tests
+  clang-14            # the libFuzzer targets (scripts/fuzz.sh)
+  libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes for clang
 )
 
 missing=()

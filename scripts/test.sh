@@ -15,6 +15,9 @@ stage() {
   echo "=== stage ${name}: $(($(date +%s) - start)) s"
 }
 
+# Configures and builds one preset (release, asan, tsan).
+build() { cmake --preset "$1" && cmake --build --preset "$1"; }
+
 stage configure cmake --preset release
 stage build cmake --build --preset release
 stage unit ctest --preset unit
@@ -25,3 +28,8 @@ stage jvm ctest --preset jvm
 stage nss ctest --preset nss
 stage soak ctest --preset soak
 stage package ctest --preset package
+stage asan-build build asan
+stage asan ctest --preset asan
+stage tsan-build build tsan
+stage tsan ctest --preset tsan
+stage fuzz scripts/fuzz.sh

@@ -120,6 +120,9 @@ struct InitFailure {
   int globals;                           // live global references afterwards
 };
 
+// GoogleTest would print the raw bytes of the record, padding included.
+void PrintTo(const InitFailure &f, std::ostream *os) { *os << f.label; }
+
 class ErrnoEnumInitFailureTest : public ErrnoEnumTest,
                                  public ::testing::WithParamInterface<InitFailure> {};
 

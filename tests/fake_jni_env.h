@@ -57,6 +57,8 @@ class FakeJniEnv : public JNIEnv {
   // CallStaticObjectMethod, ArrayStoreException for SetObjectArrayElement and
   // OutOfMemoryError for the rest.
   void fail(const std::string &function, int nth, Outcome outcome);
+  // Drops every scripted failure that has not happened yet.
+  void clear_failures() { script_.clear(); }
   // The constants that Enum.valueOf finds in enum_class ("a/b/Errno"); a
   // class without a list has every name.
   void set_enum_constants(const std::string &enum_class, std::vector<std::string> names);

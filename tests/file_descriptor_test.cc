@@ -162,6 +162,9 @@ struct InitFailure {
   int globals;
 };
 
+// GoogleTest would print the raw bytes of the record, padding included.
+void PrintTo(const InitFailure &f, std::ostream *os) { *os << f.label; }
+
 class FileDescriptorInitFailureTest : public FileDescriptorTest,
                                       public ::testing::WithParamInterface<InitFailure> {};
 

@@ -36,7 +36,10 @@ add_dependencies(zelkor_group_info_nss_test zelkor_group_fixtures)
 foreach(suite_fixture
     "NssSmallGroups;${CMAKE_CURRENT_SOURCE_DIR}/nss/fixtures/groups-small"
     "NssLargeGroup;${groups_fixtures}/groups-large"
-    "NssHugeGroup;${groups_fixtures}/groups-huge")
+    "NssHugeGroup;${groups_fixtures}/groups-huge"
+    "NssGidExtremes;${CMAKE_CURRENT_SOURCE_DIR}/nss/fixtures/groups-extremes"
+    "NssConcurrentRecords;${groups_fixtures}/groups-large"
+    "NssSoak;${groups_fixtures}/groups-large")
   list(GET suite_fixture 0 suite)
   list(GET suite_fixture 1 fixture)
   add_test(NAME groups.nss.${suite}
@@ -44,3 +47,7 @@ foreach(suite_fixture
             $<TARGET_FILE:zelkor_group_info_nss_test> --gtest_filter=${suite}.*)
   set_tests_properties(groups.nss.${suite} PROPERTIES LABELS nss SKIP_RETURN_CODE 77)
 endforeach()
+# Records on separate threads run under ThreadSanitizer too; the million
+# fetches run in the soak stage only.
+set_tests_properties(groups.nss.NssConcurrentRecords PROPERTIES LABELS "nss;concurrency")
+set_tests_properties(groups.nss.NssSoak PROPERTIES LABELS soak TIMEOUT 1800)

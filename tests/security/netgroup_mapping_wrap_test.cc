@@ -212,9 +212,11 @@ TEST_F(NetgroupTest, ListsUsersNewestFirstAndEndsInOrder) {
       "NewStringUTF \"bob\"",
       "SetObjectArrayElement [Ljava/lang/String; array 0 \"bob\"",
       "DeleteLocalRef \"bob\"",
+      "ExceptionCheck",
       "NewStringUTF \"alice\"",
       "SetObjectArrayElement [Ljava/lang/String; array 1 \"alice\"",
       "DeleteLocalRef \"alice\"",
+      "ExceptionCheck",
       "ReleaseStringUTFChars \"staff\"",
       "endnetgrent",
       "free \"bob\"",
@@ -423,6 +425,73 @@ TEST_F(NetgroupTest, ListAllocationFailingGivesOutOfMemoryError) {
     // No further triple is read and no Java object made after the failure.
     const std::string last_read = c.fail_at <= 2 ? "getnetgrent: alice" : "getnetgrent: bob";
     EXPECT_EQ(TraceAfter(last_read), want);
+    ExpectNothingHeld();
+  }
+}
+
+// The host raising while it stores an element (JNI gives it no cause here):
+// no further string is made with the exception pending, and the caller gets
+// the listing's OutOfMemoryError rather than an incomplete array.
+TEST_F(NetgroupTest, StoreRaisingGivesOutOfMemoryErrorAndNoFurtherString) {
+  env.fail("SetObjectArrayElement", 1, kThrown);
+  EXPECT_EQ(List(), nullptr);
+  ASSERT_TRUE(env.pending());
+  EXPECT_EQ(env.pending()->class_name, "java/lang/OutOfMemoryError");
+  EXPECT_EQ(env.pending()->message, std::nullopt);
+  const Calls want = {
+      "DeleteLocalRef \"bob\"",
+      "ExceptionCheck",
+      "ExceptionClear",
+      "ReleaseStringUTFChars \"staff\"",
+      "endnetgrent",
+      "free \"bob\"",
+      "free node",
+      "free \"alice\"",
+      "free node",
+      "FindClass java/lang/OutOfMemoryError",
+      "ThrowNew java/lang/OutOfMemoryError null",
+      "DeleteLocalRef java/lang/OutOfMemoryError",
+  };
+  EXPECT_EQ(TraceAfter("SetObjectArrayElement [Ljava/lang/String; array 0 \"bob\""), want);
+  ExpectNothingHeld();
+  EXPECT_EQ(env.live_local_refs(), 3);
+}
+
+// The name service's bytes reach NewStringUTF as modified UTF-8, which is
+// all it accepts: characters beyond U+FFFF as surrogate pairs, and each
+// ill-formed part as one U+FFFD, parted as the JDK's UTF-8 decoder parts
+// them (Unicode's "maximal subpart", but a surrogate's three bytes go as
+// one).  The JVM tests hold the fixture's cases against that decoder.
+TEST_F(NetgroupTest, UserNamesReachNewStringUtfAsModifiedUtf8) {
+  constexpr char kFffd[] = "\xEF\xBF\xBD";
+  struct Case {
+    const char *what;
+    const char *from_name_service;
+    std::string to_java;
+  };
+  const Case cases[] = {
+      {"ASCII", "alice", "alice"},
+      {"two-byte characters", "\xC3\xBCn\xC3\xAF", "\xC3\xBCn\xC3\xAF"},
+      {"three-byte characters", "\xE7\x94\xA8\xE6\x88\xB7", "\xE7\x94\xA8\xE6\x88\xB7"},
+      {"four-byte character", "\xF0\x9F\x98\x80x", "\xED\xA0\xBD\xED\xB8\x80x"},
+      {"highest character", "\xF4\x8F\xBF\xBF", "\xED\xAF\xBF\xED\xBF\xBF"},
+      {"Latin-1 byte", "caf\xE9", std::string("caf") + kFffd},
+      {"lone continuation byte", "a\x80" "b", std::string("a") + kFffd + "b"},
+      {"overlong NUL", "\xC0\x80", std::string(kFffd) + kFffd},
+      {"overlong three-byte form", "\xE0\x80\x80", std::string(kFffd) + kFffd + kFffd},
+      {"surrogate in UTF-8", "\xED\xA0\x80", kFffd},
+      {"truncated surrogate", "\xED\xA0z", std::string(kFffd) + "z"},
+      {"past U+10FFFF", "\xF4\x90\x80\x80", std::string(kFffd) + kFffd + kFffd + kFffd},
+      {"truncated at the end", "ab\xE2\x82", std::string("ab") + kFffd},
+      {"truncated four-byte form", "\xF0\x9F\x98z", std::string(kFffd) + "z"},
+      {"bytes that never start a character", "\xF5\xFF", std::string(kFffd) + kFffd},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    g_script = {1, {{"h", c.from_name_service, "d"}}};
+    jobjectArray users = List();
+    ASSERT_NE(users, nullptr);
+    EXPECT_EQ(env.string_array(users), (std::vector<std::optional<std::string>>{c.to_java}));
     ExpectNothingHeld();
   }
 }

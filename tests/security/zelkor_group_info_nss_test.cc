@@ -4,14 +4,22 @@
 // namespace, rather than written down a second time.
 #include <errno.h>
 #include <grp.h>
+#include <malloc.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <latch>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -122,6 +130,18 @@ class NssHugeGroup : public NssFixtureTest {
  protected:
   void SetUp() override { RequireFixture("groups-huge"); }
 };
+class NssGidExtremes : public NssFixtureTest {
+ protected:
+  void SetUp() override { RequireFixture("groups-extremes"); }
+};
+class NssConcurrentRecords : public NssFixtureTest {
+ protected:
+  void SetUp() override { RequireFixture("groups-large"); }
+};
+class NssSoak : public NssFixtureTest {
+ protected:
+  void SetUp() override { RequireFixture("groups-large"); }
+};
 
 TEST_F(NssSmallGroups, FetchFillsGroupWithStringsInsideBuf) {
   Record g = NewRecord();
@@ -213,6 +233,154 @@ TEST_F(NssHugeGroup, EntryOverCeilingIsENOMEMAndRecordStaysUsable) {
   ASSERT_EQ(zelkor_group_info_fetch(g.get(), 0), 0);
   ExpectEntry(*g, *FixtureEntry(0));
   EXPECT_EQ(g->buf_sz, kMaxBufSize);
+}
+
+// Ids at the edges of gid_t, listed and not: each is found exactly when
+// the group file has it, and a miss leaves the record as it was (same
+// buffer, same size) and usable.
+TEST_F(NssGidExtremes, EdgesOfGidTFoundWhenListedAndMissesTouchNothing) {
+  constexpr gid_t kMinusOne = static_cast<gid_t>(-1);
+  const gid_t listed[] = {0u, 65534u, 2147483647u, 4294967294u};
+  const gid_t absent[] = {kMinusOne, 65533u, 65535u, 2147483648u, 4294967293u};
+  Record g = NewRecord();
+  ASSERT_NE(g, nullptr);
+  char *const buf = g->buf;
+  for (const gid_t gid : listed) {
+    SCOPED_TRACE("gid " + std::to_string(gid));
+    const auto want = FixtureEntry(gid);
+    ASSERT_TRUE(want.has_value()) << "the fixture lists it";
+    ASSERT_EQ(zelkor_group_info_fetch(g.get(), gid), 0);
+    ExpectEntry(*g, *want);
+  }
+  for (const gid_t gid : absent) {
+    SCOPED_TRACE("gid " + std::to_string(gid));
+    ASSERT_FALSE(FixtureEntry(gid).has_value());
+    EXPECT_EQ(zelkor_group_info_fetch(g.get(), gid), ENOENT);
+    EXPECT_EQ(g->buf, buf);
+    EXPECT_EQ(g->buf_sz, kInitialBufSize);
+  }
+  ASSERT_EQ(zelkor_group_info_fetch(g.get(), 4294967294u), 0);
+  ExpectEntry(*g, *FixtureEntry(4294967294u));
+}
+
+// What a thread saw go wrong, for the main thread to report.
+struct Findings {
+  std::mutex mutex;
+  std::vector<std::string> list;
+  void add(std::string what) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (list.size() < 20) list.push_back(std::move(what));
+  }
+};
+
+// Whether the record holds exactly the fixture's entry, strings inside buf.
+bool Matches(const zelkor_group_info &g, const GroupLine &want) {
+  if (g.group.gr_gid != want.gid || g.group.gr_name == nullptr || want.name != g.group.gr_name ||
+      g.group.gr_passwd == nullptr || want.passwd != g.group.gr_passwd || g.group.gr_mem == nullptr)
+    return false;
+  if (!InsideBuf(g, g.group.gr_name, want.name.size() + 1)) return false;
+  size_t n = 0;
+  for (; g.group.gr_mem[n] != nullptr; ++n) {
+    if (n == want.members.size() || want.members[n] != g.group.gr_mem[n] ||
+        !InsideBuf(g, g.group.gr_mem[n], want.members[n].size() + 1))
+      return false;
+  }
+  return n == want.members.size();
+}
+
+// Records used by separate threads at once, each growing its own buffer
+// and reading the same entries, big and small, present and absent: every
+// result as the file says, and each record grown to the same size.
+TEST_F(NssConcurrentRecords, SeparateRecordsOnSeparateThreads) {
+  constexpr gid_t kBig = 4300, kAfter = 4301, kAbsent = 4299;
+  const auto big = FixtureEntry(kBig), root = FixtureEntry(0), after = FixtureEntry(kAfter);
+  ASSERT_TRUE(big && root && after);
+  ASSERT_FALSE(FixtureEntry(kAbsent).has_value());
+  const size_t fits = FirstFittingSize(kBig);
+  ASSERT_GT(fits, kInitialBufSize);
+
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 1000;
+  Findings findings;
+  std::atomic<long> fetches{0};
+  std::latch start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      Record g(zelkor_group_info_alloc());
+      if (g == nullptr) return findings.add("thread " + std::to_string(t) + ": no record");
+      start.arrive_and_wait();
+      const gid_t order[] = {kBig, 0, kAfter, kAbsent};
+      for (int i = 0; i < kRounds; ++i) {
+        const gid_t gid = order[(i + t) % 4];
+        const int rc = zelkor_group_info_fetch(g.get(), gid);
+        fetches.fetch_add(1, std::memory_order_relaxed);
+        const std::string where =
+            "thread " + std::to_string(t) + " round " + std::to_string(i) + " gid " + std::to_string(gid);
+        if (gid == kAbsent) {
+          if (rc != ENOENT) findings.add(where + ": got " + std::to_string(rc) + ", not ENOENT");
+          continue;
+        }
+        const GroupLine &want = gid == kBig ? *big : gid == 0 ? *root : *after;
+        if (rc != 0 || !Matches(*g, want)) findings.add(where + ": wrong entry (" + std::to_string(rc) + ")");
+      }
+      if (g->buf_sz != fits)
+        findings.add("thread " + std::to_string(t) + ": buffer of " + std::to_string(g->buf_sz));
+    });
+  }
+  for (std::thread &th : threads) th.join();
+  EXPECT_EQ(fetches.load(), long{kThreads} * kRounds);
+  EXPECT_TRUE(findings.list.empty()) << ::testing::PrintToString(findings.list);
+}
+
+// A long run of fetches on one record: its buffer grows once, to the size
+// the big entry needs, and then neither moves nor changes size, every
+// result stays right, and the C heap does not grow.  ZELKOR_SOAK=long runs
+// ten times as many.
+TEST_F(NssSoak, MillionFetchesOnOneRecordKeepItsBuffer) {
+  const char *soak = getenv("ZELKOR_SOAK");
+  const long total = soak != nullptr && std::string_view(soak) == "long" ? 10'000'000 : 1'000'000;
+  constexpr gid_t kBig = 4300, kAfter = 4301, kAbsent = 4299;
+  const auto big = FixtureEntry(kBig), root = FixtureEntry(0), after = FixtureEntry(kAfter);
+  ASSERT_TRUE(big && root && after);
+  const size_t fits = FirstFittingSize(kBig);
+
+  Record g = NewRecord();
+  ASSERT_NE(g, nullptr);
+  ASSERT_EQ(zelkor_group_info_fetch(g.get(), kBig), 0);
+  ASSERT_EQ(g->buf_sz, fits);
+  char *const buf = g->buf;
+
+  // Mostly the first line (cheap), every 64th the big entry, every 256th the
+  // line after it, every 1024th an id that is not there.
+  long wrong = 0, moved = 0;
+  std::vector<size_t> heap;  // bytes in use, sampled
+  const auto began = std::chrono::steady_clock::now();
+  for (long i = 1; i <= total; ++i) {
+    const gid_t gid = i % 1024 == 0 ? kAbsent : i % 256 == 0 ? kAfter : i % 64 == 0 ? kBig : 0;
+    const int rc = zelkor_group_info_fetch(g.get(), gid);
+    if (gid == kAbsent) {
+      wrong += rc != ENOENT;
+    } else if (i % 64 == 0 || gid == kAfter) {
+      wrong += rc != 0 || !Matches(*g, gid == kBig ? *big : *after);
+    } else {
+      wrong += rc != 0 || g->group.gr_gid != 0 || root->name != g->group.gr_name;
+    }
+    moved += g->buf != buf || g->buf_sz != fits;
+    if (i % (total / 20) == 0) heap.push_back(mallinfo2().uordblks);
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  std::printf("%ld fetches in %.1f s (%.2f us each); C heap in use, sampled: ", total, seconds,
+              seconds * 1e6 / static_cast<double>(total));
+  for (size_t h : heap) std::printf("%zu ", h);
+  std::printf("\n");
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(moved, 0) << "the buffer moved or changed size";
+  // The first sample is taken well after warm-up; nothing may pile up after it.
+  ASSERT_FALSE(heap.empty());
+  EXPECT_LT(*std::max_element(heap.begin(), heap.end()) - heap.front(), 64u * 1024)
+      << "C heap grew during the run";
 }
 
 }  // namespace

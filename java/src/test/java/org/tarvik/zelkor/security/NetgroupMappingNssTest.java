@@ -7,7 +7,13 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collections;
+import java.util.List;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.tarvik.zelkor.util.TestLibraries;
@@ -29,7 +35,7 @@ class NetgroupMappingNssTest {
   }
 
   /** Fails unless the run was given the fixture this test is written for. */
-  private static void requireFixture(String name) {
+  static void requireFixture(String name) {
     String dir = System.getenv("ZELKOR_NSS_FIXTURE");
     assertTrue(
         dir != null && dir.endsWith("/" + name),
@@ -118,5 +124,59 @@ class NetgroupMappingNssTest {
     assertTrue(
         best < 8 * 1024,
         "C heap grew by " + Arrays.toString(growth) + " bytes in rounds of " + calls + " calls");
+  }
+
+  /**
+   * Names no netgroup can have, or that only look like one, each get the IOException and
+   * disturb nothing: an empty name, 64 KiB of name, a prefix, a name with U+0000 after a real
+   * one (modified UTF-8 carries it as two bytes, so the C side does not see "staff"), with a
+   * space or a newline after it. Non-ASCII names of the Basic Multilingual Plane are found.
+   * A name beyond it reaches the name service as the surrogate pair that modified UTF-8 makes
+   * of it, which no file spells that way: not found either.
+   */
+  @Test
+  void oddNamesGiveClearResults() throws IOException {
+    requireFixture("netgroup-odd");
+    String[] unknown = {
+      "", "a".repeat(64 * 1024), "sta", "staff\u0000", "staff\u0000(h9,mallory,d)", "staff ",
+      "staff\n", "staff\t(h9,mallory,d)", "\uD83D\uDE00"
+    };
+    for (String name : unknown) {
+      IOException e =
+          assertThrows(
+              IOException.class,
+              () -> mapping.getUsersForNetgroupJNI(name),
+              "name of " + name.length() + " chars");
+      assertEquals(NO_SUCH_NETGROUP, e.getMessage());
+    }
+    assertArrayEquals(new String[] {"\u00fcn\u00ef"}, mapping.getUsersForNetgroupJNI("gr\u00fcppe"));
+    assertArrayEquals(
+        new String[] {"\u7528\u6237"}, mapping.getUsersForNetgroupJNI("\u7528\u6237\u7ec4"));
+    assertArrayEquals(new String[] {"alice"}, mapping.getUsersForNetgroupJNI("staff"));
+  }
+
+  /**
+   * User names are bytes in the file, whatever they are: each arrives as the JDK's own UTF-8
+   * decoder reads those bytes (characters beyond U+FFFF whole, ill-formed parts as U+FFFD).
+   */
+  @Test
+  void userNamesArriveAsJavaDecodesTheirBytes() throws IOException {
+    requireFixture("netgroup-odd");
+    byte[] file = Files.readAllBytes(Path.of("/etc/netgroup"));
+    List<String> users = new ArrayList<>();
+    for (String line : new String(file, StandardCharsets.ISO_8859_1).split("\n")) {
+      if (!line.startsWith("odd ")) {
+        continue;
+      }
+      // ISO-8859-1 keeps one char per byte, so the fields' bytes come back exactly.
+      for (String triple : line.substring(4).trim().split(" ")) {
+        String user = triple.split(",")[1];
+        users.add(new String(user.getBytes(StandardCharsets.ISO_8859_1), StandardCharsets.UTF_8));
+      }
+    }
+    assertEquals(14, users.size());
+    assertTrue(users.contains("\uD83D\uDE00x"), "a character beyond U+FFFF is kept whole");
+    Collections.reverse(users);
+    assertArrayEquals(users.toArray(new String[0]), mapping.getUsersForNetgroupJNI("odd"));
   }
 }

@@ -16,7 +16,7 @@ import org.junit.jupiter.params.provider.ValueSource;
 
 class ErrnoTest {
   /** The names and their Linux numbers: EPERM to ERANGE are 1 to 34, then four stragglers. */
-  private static final Map<String, Integer> TABLE = new LinkedHashMap<>();
+  static final Map<String, Integer> TABLE = new LinkedHashMap<>();
 
   static {
     String[] names = {

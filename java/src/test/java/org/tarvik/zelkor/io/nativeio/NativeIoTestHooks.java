@@ -8,7 +8,7 @@ import org.tarvik.zelkor.util.TestLibraries;
  * library (system property {@code zelkor.test.hooks}) calls them on the tests' behalf, one
  * helper per native call, and leaves their exceptions pending for Java to see.
  */
-final class NativeIoTestHooks {
+public final class NativeIoTestHooks {
   static {
     TestLibraries.loadZelkor(); // the hooks library links against the loaded libzelkor.so
     System.load(System.getProperty("zelkor.test.hooks"));
@@ -16,11 +16,11 @@ final class NativeIoTestHooks {
 
   private NativeIoTestHooks() {}
 
-  static native void errnoEnumInit();
+  public static native void errnoEnumInit();
 
   static native void errnoEnumDeinit();
 
-  static native Object errnoToEnum(int errnum);
+  public static native Object errnoToEnum(int errnum);
 
   static native void fdInit();
 
