@@ -10,6 +10,7 @@
 #include <array>
 
 #include "io/nativeio/errno_enum_internal.h"
+#include "io/nativeio/jni_out_of_memory.h"
 
 namespace {
 
@@ -68,15 +69,7 @@ const char *errno_to_string(int errnum) {
   return "UNKNOWN";
 }
 
-// Leaves a java.lang.OutOfMemoryError pending, unless the host already left
-// an exception of its own.
-void raise_out_of_memory(JNIEnv *env, const char *message) {
-  if (env->ExceptionCheck()) return;
-  jclass oom = env->FindClass("java/lang/OutOfMemoryError");
-  if (oom == nullptr) return;  // FindClass left its own exception
-  env->ThrowNew(oom, message);
-  env->DeleteLocalRef(oom);
-}
+using zelkor::raise_out_of_memory;
 
 // A lookup gave null without an exception (JNI allows it), or NewGlobalRef
 // gave null (HotSpot then raises nothing).  Keeping a null or half-made cache

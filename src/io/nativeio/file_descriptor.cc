@@ -6,6 +6,7 @@
 #include "io/nativeio/file_descriptor.h"
 
 #include "io/nativeio/file_descriptor_internal.h"
+#include "io/nativeio/jni_out_of_memory.h"
 
 namespace {
 
@@ -17,15 +18,7 @@ constinit jclass fd_class = nullptr;
 constinit jfieldID fd_descriptor = nullptr;
 constinit jmethodID fd_constructor = nullptr;
 
-// Leaves a java.lang.OutOfMemoryError pending, unless the host already left
-// an exception of its own.
-void raise_out_of_memory(JNIEnv *env, const char *message) {
-  if (env->ExceptionCheck()) return;
-  jclass oom = env->FindClass("java/lang/OutOfMemoryError");
-  if (oom == nullptr) return;  // FindClass left its own exception
-  env->ThrowNew(oom, message);
-  env->DeleteLocalRef(oom);
-}
+using zelkor::raise_out_of_memory;
 
 // A lookup gave null without an exception (JNI allows it), or NewGlobalRef
 // gave null (HotSpot then raises nothing).  Keeping a null or half-made cache
