@@ -76,9 +76,12 @@ int timeBulkCrc(int dataLen, int crcType, int bytesPerChecksum, int iterations) 
                      81, kVerifyText);
   }
   const clock_t fini = clock();
-  if (rc == 0)
+  if (rc == 0) {
     printf("CRC %d bytes @ %d bytes per checksum X %d iterations = %g\n", dataLen,
            bytesPerChecksum, iterations, static_cast<double>(fini - start) / 1000000.0);
+    // Out before the success line on stderr, also when stdout is a pipe.
+    fflush(stdout);
+  }
   free(data);
   free(sums);
   return rc;
