@@ -7,6 +7,7 @@
 #ifndef ZELKOR_TESTS_ENGINE_TIERS_H
 #define ZELKOR_TESTS_ENGINE_TIERS_H
 
+#include <ostream>
 #include <vector>
 
 #include "util/bulk_crc32.h"
@@ -29,6 +30,9 @@ inline constexpr tier_case kAll[] = {
     {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::pclmul)},
     {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::vpclmul_avx2)},
 };
+
+// GoogleTest names a parameter by its label.
+inline void PrintTo(const tier_case &c, std::ostream *os) { *os << c.label; }
 
 // Installs the tier if this processor runs it; false (and nothing changed) if not.
 inline bool force(const tier_case &c) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "crc_reference.h"
+#include "engine_tiers.h"
 #include "util/bulk_crc32.h"
 #include "util/bulk_crc32_internal.h"
 #include "util/bulk_crc32_clmul.h"
@@ -27,11 +28,6 @@ using zelkor::crc32c_tier;
 constexpr crc32c_tier kAllTiers[] = {crc32c_tier::specified, crc32c_tier::crc32_x3,
                                      crc32c_tier::crc32_x12, crc32c_tier::hybrid_avx2};
 
-// Restores the load-time tier when a test that forced one ends.
-struct tier_guard {
-  crc32c_tier saved = zelkor::wide_crc32c_tier();
-  ~tier_guard() { EXPECT_TRUE(zelkor::wide_force_crc32c_tier(saved)); }
-};
 
 uint32_t ref_word(const uint8_t *p, size_t n) {
   return reference::stored_word(CRC32C_POLYNOMIAL, p, n);
@@ -129,7 +125,7 @@ void PrintTo(const kernel_case &k, std::ostream *os) { *os << k.name; }
 class Kernel : public testing::TestWithParam<kernel_case> {
  protected:
   void SetUp() override {
-    tier_guard probe;  // forcing is how the hook tells what this processor runs
+    tiers::restore_on_exit probe;  // forcing is how the hook tells what this processor runs
     if (!zelkor::wide_force_crc32c_tier(GetParam().tier))
       GTEST_SKIP() << GetParam().name << " needs processor features this one lacks";
   }
@@ -229,49 +225,16 @@ void PrintTo(crc32c_tier t, std::ostream *os) { *os << crc32c_tier_name(t); }
 
 namespace {
 
-// A tier of either checksum type, forced through the type's hook.
-struct driver_case {
-  const char *label;
-  int type;
-  int tier;  // a crc32c_tier or a crc32_tier, by type
-};
+using tiers::tier_case;
 
-bool force(const driver_case &c) {
-  return c.type == CRC32C_POLYNOMIAL
-             ? zelkor::wide_force_crc32c_tier(static_cast<crc32c_tier>(c.tier))
-             : zelkor::wide_force_crc32_tier(static_cast<zelkor::crc32_tier>(c.tier));
-}
-
-void PrintTo(const driver_case &c, std::ostream *os) { *os << c.label; }
-
-const driver_case kDriverCases[] = {
-    {"crc32c_specified", CRC32C_POLYNOMIAL, int(crc32c_tier::specified)},
-    {"crc32c_x3", CRC32C_POLYNOMIAL, int(crc32c_tier::crc32_x3)},
-    {"crc32c_x12", CRC32C_POLYNOMIAL, int(crc32c_tier::crc32_x12)},
-    {"crc32c_hybrid_avx2", CRC32C_POLYNOMIAL, int(crc32c_tier::hybrid_avx2)},
-    {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::specified)},
-    {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::pclmul)},
-    {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::vpclmul_avx2)},
-};
-
-// Restores both load-time tiers when a test that forced one ends.
-struct both_tiers_guard {
-  crc32c_tier saved_c = zelkor::wide_crc32c_tier();
-  zelkor::crc32_tier saved_z = zelkor::wide_crc32_tier();
-  ~both_tiers_guard() {
-    EXPECT_TRUE(zelkor::wide_force_crc32c_tier(saved_c));
-    EXPECT_TRUE(zelkor::wide_force_crc32_tier(saved_z));
-  }
-};
-
-class Driver : public testing::TestWithParam<driver_case> {
+class Driver : public testing::TestWithParam<tier_case> {
  protected:
   void SetUp() override {
-    if (!force(GetParam()))
+    if (!tiers::force(GetParam()))
       GTEST_SKIP() << GetParam().label << " needs processor features this one lacks";
   }
   int type() const { return GetParam().type; }
-  both_tiers_guard guard_;
+  tiers::restore_on_exit guard_;
 };
 
 // Compute and verify over lengths that leave every count of leftover chunks
@@ -397,7 +360,7 @@ TEST_P(Driver, OddArguments) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Wide, Driver, testing::ValuesIn(kDriverCases),
+INSTANTIATE_TEST_SUITE_P(Wide, Driver, testing::ValuesIn(tiers::kAll),
                          [](const auto &info) { return std::string(info.param.label); });
 
 // ---------------------------------------------------------------------------

@@ -29,7 +29,8 @@
 // AVX-512F/VL plus XCR0 opmask/ZMM-state checks in crc32_clmul_tiers().
 #include "bulk_crc32_clmul.h"
 
-#include <cpuid.h>
+#include "bulk_crc32_wide.h"
+
 #include <immintrin.h>
 
 #include <array>
@@ -422,37 +423,16 @@ CLMUL256 uint32_t crc32_zlib_one_vpclmul_avx2(const uint8_t *data, size_t len) {
   return word_of(reduce128(residue256(data, len)));
 }
 
-// ---- Detection (baseline code: runs on every x86-64) -------------------------
+// ---- Detection: from the processor features the engine reads ----------------
 
-namespace {
-
-uint64_t xgetbv0() {
-  uint32_t eax, edx;
-  __asm__ volatile("xgetbv" : "=a"(eax), "=d"(edx) : "c"(0));
-  return (uint64_t{edx} << 32) | eax;
-}
-
-constexpr uint64_t kXcr0SseAvx = (1u << 1) | (1u << 2);  // XMM and YMM state saved
-
-}  // namespace
-
-unsigned crc32_clmul_tiers() {
-  const unsigned max_leaf = __get_cpuid_max(0, nullptr);
-  if (max_leaf < 1) return 0;
-  unsigned eax, ebx, ecx, edx;
-  __cpuid(1, eax, ebx, ecx, edx);
-  const unsigned ecx1 = ecx;
-  if (!(ecx1 & bit_PCLMUL) || !(ecx1 & bit_SSSE3) || !(ecx1 & bit_SSE4_1)) return 0;
+unsigned crc32_clmul_tiers(const cpu_features &f) {
+  if (!f.pclmul || !f.ssse3 || !f.sse41) return 0;
   unsigned tiers = CLMUL_TIER_PCLMUL;
-  // 256-bit registers need the operating system to save YMM state; XGETBV,
-  // which tells, faults unless OSXSAVE is reported.
-  if (!(ecx1 & bit_OSXSAVE) || !(ecx1 & bit_AVX) || (xgetbv0() & kXcr0SseAvx) != kXcr0SseAvx)
-    return tiers;
-  if (max_leaf >= 7) {
-    __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    if ((ebx & bit_AVX2) && (ecx & bit_VPCLMULQDQ)) tiers |= CLMUL_TIER_VPCLMUL_AVX2;
-  }
+  // 256-bit registers also need the operating system to save YMM state.
+  if (f.avx2 && f.vpclmulqdq && f.ymm_state) tiers |= CLMUL_TIER_VPCLMUL_AVX2;
   return tiers;
 }
+
+unsigned crc32_clmul_tiers() { return crc32_clmul_tiers(read_cpu_features()); }
 
 }  // namespace zelkor

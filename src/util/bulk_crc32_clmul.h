@@ -20,9 +20,12 @@ enum : unsigned {
   CLMUL_TIER_VPCLMUL_AVX2 = 1u << 1,
 };
 
-// The tiers this processor and operating system can run, read from CPUID
-// (and XGETBV where CPUID reports OSXSAVE).  Safe on every x86-64; meant to
-// be called once, from a load-time constructor.
+struct cpu_features;
+
+// The tiers that a processor and operating system with these features can
+// run (see read_cpu_features); the second form reads this processor's.
+// Safe on every x86-64.
+unsigned crc32_clmul_tiers(const cpu_features &f);
 unsigned crc32_clmul_tiers();
 
 // Stored words of n_chunks whole chunks of chunk_size bytes lying back to

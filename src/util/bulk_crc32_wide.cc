@@ -127,6 +127,19 @@ ZELKOR_CRC_TARGET inline void lockstep(uint32_t (&c)[N], const uint8_t *p, size_
   for (int k = 0; k < N; ++k) c[k] = static_cast<uint32_t>(r[k]);
 }
 
+// Joins the registers of N back-to-back streams of b bytes each (every one
+// started from zero) onto acc, the register over everything before them:
+// acc moves past all N streams, stream k past the N-1-k after it.  The
+// products are summed before the one CRC32 that reduces them.
+template <int N>
+ZELKOR_CRC_TARGET inline uint32_t join_streams(uint32_t acc, const uint32_t (&c)[N], size_t b) {
+  __m128i t = clmul(acc, kShift[N * b / 8]);
+#pragma GCC unroll 16
+  for (int k = 0; k < N - 1; ++k) t = _mm_xor_si128(t, clmul(c[k], kShift[(N - 1 - k) * b / 8]));
+  return static_cast<uint32_t>(_mm_crc32_u64(0, static_cast<uint64_t>(_mm_cvtsi128_si64(t)))) ^
+         c[N - 1];
+}
+
 // Register of the message over one buffer, on N streams, continuing from acc
 // (all ones: the start of a message).
 template <int N>
@@ -140,13 +153,7 @@ ZELKOR_CRC_TARGET uint32_t one_register(const uint8_t *p, size_t len, uint32_t a
       lockstep<N, kRoundStream>(c, p, b);
     else
       lockstep<N, 0>(c, p, b);
-    // acc moves past all N streams; stream k past the N-1-k after it.  The
-    // products are summed before the one CRC32 that reduces them.
-    __m128i t = clmul(acc, kShift[N * b / 8]);
-#pragma GCC unroll 16
-    for (int k = 0; k < N - 1; ++k) t = _mm_xor_si128(t, clmul(c[k], kShift[(N - 1 - k) * b / 8]));
-    acc = static_cast<uint32_t>(_mm_crc32_u64(0, static_cast<uint64_t>(_mm_cvtsi128_si64(t)))) ^
-          c[N - 1];
+    acc = join_streams<N>(acc, c, b);
     p += N * b;
     len -= N * b;
   }
@@ -305,11 +312,7 @@ ZELKOR_HYBRID_TARGET inline uint32_t hybrid_one_register(const uint8_t *p, size_
       hybrid_registers<3, 3, kRoundStream, false>(p, b, c);
     else
       hybrid_registers<3, 3, 0, false>(p, b, c);
-    __m128i t = clmul(acc, kShift[N * b / 8]);
-#pragma GCC unroll 16
-    for (int k = 0; k < N - 1; ++k) t = _mm_xor_si128(t, clmul(c[k], kShift[(N - 1 - k) * b / 8]));
-    acc = static_cast<uint32_t>(_mm_crc32_u64(0, static_cast<uint64_t>(_mm_cvtsi128_si64(t)))) ^
-          c[N - 1];
+    acc = join_streams<N>(acc, c, b);
     p += N * b;
     len -= N * b;
   }
@@ -439,6 +442,8 @@ cpu_features read_cpu_features() {
   f.model = (base_family == 0x6 || base_family == 0xF) ? base_model | (((r[0] >> 16) & 0xF) << 4)
                                                       : base_model;
   const uint32_t ecx1 = r[2];
+  f.ssse3 = ecx1 & (1u << 9);
+  f.sse41 = ecx1 & (1u << 19);
   f.sse42 = ecx1 & (1u << 20);
   f.pclmul = ecx1 & (1u << 1);
   const bool osxsave = ecx1 & (1u << 27);
@@ -510,7 +515,7 @@ void install_crc32(crc32_tier t) {
 void wide_select_at_load() {
   g_features = read_cpu_features();
   install(choose_crc32c_tier(g_features));
-  g_clmul_tiers = crc32_clmul_tiers();
+  g_clmul_tiers = crc32_clmul_tiers(g_features);
   install_crc32(best_crc32_tier(g_clmul_tiers));
 }
 

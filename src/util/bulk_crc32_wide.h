@@ -37,7 +37,7 @@ extern wide_kernel wide_crc32_kernel;  // CRC-32 kernels plug in here the same w
 struct cpu_features {
   bool amd;  // AuthenticAMD or HygonGenuine
   unsigned family, model;  // display family and model
-  bool sse42, pclmul, avx2, vpclmulqdq, avx512f, avx512bw, avx512vl;
+  bool ssse3, sse41, sse42, pclmul, avx2, vpclmulqdq, avx512f, avx512bw, avx512vl;
   bool ymm_state, zmm_state;  // enabled by the OS (XCR0), read only under OSXSAVE
 };
 
