@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "util/bulk_crc32.h"
-#include "util/bulk_crc32_clmul.h"
+#include "util/crc/crc32_zlib_avx2.h"
+#include "util/crc/crc32_zlib_pclmul.h"
+#include "util/crc/tiers.h"
 
 namespace {
 
@@ -57,18 +59,18 @@ void engine_tables(const uint8_t *data, size_t len, size_t cs, uint32_t *words) 
 struct impl {
   const char *name;
   chunk_fn fn;
-  unsigned needs;  // clmul tier bit, 0 for none
+  zelkor::crc32_zlib_tier needs;  // specified: runs anywhere
 };
 
 const impl kImpls[] = {
-    {"clmul_pclmul", kernel<zelkor::crc32_zlib_chunks_pclmul, zelkor::crc32_zlib_one_pclmul>,
-     zelkor::CLMUL_TIER_PCLMUL},
+    {"clmul_pclmul", kernel<zelkor::crc32_zlib_pclmul_chunks, zelkor::crc32_zlib_pclmul_one>,
+     zelkor::crc32_zlib_tier::pclmul},
     {"clmul_vpclmul_avx2",
-     kernel<zelkor::crc32_zlib_chunks_vpclmul_avx2, zelkor::crc32_zlib_one_vpclmul_avx2>,
-     zelkor::CLMUL_TIER_VPCLMUL_AVX2},
-    {"isal_crc32_gzip_refl", per_chunk<isal_one>, 0},
-    {"zlib_crc32", per_chunk<zlib_one>, 0},
-    {"engine_tables", engine_tables, 0},
+     kernel<zelkor::crc32_zlib_vpclmul_avx2_chunks, zelkor::crc32_zlib_vpclmul_avx2_one>,
+     zelkor::crc32_zlib_tier::vpclmul_avx2},
+    {"isal_crc32_gzip_refl", per_chunk<isal_one>, zelkor::crc32_zlib_tier::specified},
+    {"zlib_crc32", per_chunk<zlib_one>, zelkor::crc32_zlib_tier::specified},
+    {"engine_tables", engine_tables, zelkor::crc32_zlib_tier::specified},
 };
 
 struct bench_case {
@@ -128,10 +130,10 @@ std::string cpu_model() {
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::AddCustomContext("cpu_model", cpu_model());
-  const unsigned tiers = zelkor::crc32_clmul_tiers();
+  const zelkor::cpu_features features = zelkor::read_cpu_features();
   for (const auto &c : kCases)
     for (const auto &im : kImpls) {
-      if (im.needs && !(tiers & im.needs)) continue;
+      if (!zelkor::runs_here(im.needs, features)) continue;
       benchmark::RegisterBenchmark((std::string("crc32/") + c.name + "/" + im.name).c_str(),
                                    [&im, &c](benchmark::State &s) { run(s, im, c); });
     }

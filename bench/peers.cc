@@ -26,7 +26,7 @@
 #include <time.h>
 
 #include "util/bulk_crc32.h"
-#include "util/bulk_crc32_wide.h"
+#include "util/crc/tiers.h"
 
 namespace {
 
@@ -243,7 +243,7 @@ int main(int argc, char **argv) {
   std::vector<uint32_t> words(max_total / 64 + 1);
 
   std::printf("processor: %s\n", processor_model().c_str());
-  std::printf("bulk_crc CRC32C kernel: %s\n", zelkor::crc32c_tier_name(zelkor::wide_crc32c_tier()));
+  std::printf("bulk_crc CRC32C kernel: %s\n", zelkor::tier_name(zelkor::crc32c_tier_in_force()));
   std::printf("GB/s (per second of thread CPU time), median of %d rounds; ratio = bulk_crc / best peer\n\n", kRounds);
   std::printf("%-7s %8s %8s | %9s %8s %8s %8s | %6s\n", "type", "chunk", "data", "bulk_crc",
               "ISA-L", "zlib", "JDK", "ratio");

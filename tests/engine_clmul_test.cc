@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "crc_reference.h"
-#include "util/bulk_crc32_clmul.h"
+#include "util/crc/crc32_zlib_avx2.h"
+#include "util/crc/crc32_zlib_pclmul.h"
+#include "util/crc/tiers.h"
 
 namespace {
 
@@ -18,18 +20,18 @@ constexpr int kCrc32 = 2;  // the zlib type code of the oracle
 
 struct tier {
   const char *name;
-  unsigned bit;
+  zelkor::crc32_zlib_tier tier;
   const char *needs;
   void (*chunks)(const uint8_t *, size_t, size_t, uint32_t *);
   uint32_t (*one)(const uint8_t *, size_t);
 };
 
 const tier kTiers[] = {
-    {"pclmul", zelkor::CLMUL_TIER_PCLMUL, "PCLMULQDQ and SSE4.1",
-     zelkor::crc32_zlib_chunks_pclmul, zelkor::crc32_zlib_one_pclmul},
-    {"vpclmul_avx2", zelkor::CLMUL_TIER_VPCLMUL_AVX2,
+    {"pclmul", zelkor::crc32_zlib_tier::pclmul, "PCLMULQDQ and SSE4.1",
+     zelkor::crc32_zlib_pclmul_chunks, zelkor::crc32_zlib_pclmul_one},
+    {"vpclmul_avx2", zelkor::crc32_zlib_tier::vpclmul_avx2,
      "AVX2 and VPCLMULQDQ with YMM state enabled by the operating system",
-     zelkor::crc32_zlib_chunks_vpclmul_avx2, zelkor::crc32_zlib_one_vpclmul_avx2},
+     zelkor::crc32_zlib_vpclmul_avx2_chunks, zelkor::crc32_zlib_vpclmul_avx2_one},
 };
 
 void PrintTo(const tier &t, std::ostream *os) { *os << t.name; }
@@ -47,7 +49,7 @@ std::vector<uint32_t> zlib_words(const uint8_t *p, size_t chunk, size_t n_chunks
 class ClmulTier : public testing::TestWithParam<tier> {
  protected:
   void SetUp() override {
-    if (!(zelkor::crc32_clmul_tiers() & GetParam().bit))
+    if (!zelkor::runs_here(GetParam().tier, zelkor::read_cpu_features()))
       GTEST_SKIP() << "this processor lacks " << GetParam().needs;
   }
 
@@ -137,10 +139,10 @@ INSTANTIATE_TEST_SUITE_P(Tiers, ClmulTier, testing::ValuesIn(kTiers),
 // checks the operating system's YMM support).
 TEST(ClmulDetection, AgreesWithTheCompilerRuntime) {
   __builtin_cpu_init();
-  const unsigned tiers = zelkor::crc32_clmul_tiers();
+  const zelkor::cpu_features f = zelkor::read_cpu_features();
   const bool pclmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-  EXPECT_EQ((tiers & zelkor::CLMUL_TIER_PCLMUL) != 0, pclmul);
-  EXPECT_EQ((tiers & zelkor::CLMUL_TIER_VPCLMUL_AVX2) != 0,
+  EXPECT_EQ(zelkor::runs_here(zelkor::crc32_zlib_tier::pclmul, f), pclmul);
+  EXPECT_EQ(zelkor::runs_here(zelkor::crc32_zlib_tier::vpclmul_avx2, f),
             pclmul && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq"));
 }
 

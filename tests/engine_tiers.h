@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "util/bulk_crc32.h"
-#include "util/bulk_crc32_wide.h"
+#include "util/crc/tiers.h"
 
 namespace tiers {
 
@@ -23,12 +23,12 @@ struct tier_case {
 
 inline constexpr tier_case kAll[] = {
     {"crc32c_specified", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::specified)},
-    {"crc32c_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::crc32_x3)},
-    {"crc32c_x12", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::crc32_x12)},
+    {"crc32c_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x3)},
+    {"crc32c_x12", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x12)},
     {"crc32c_hybrid_avx2", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::hybrid_avx2)},
-    {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::specified)},
-    {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::pclmul)},
-    {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_tier::vpclmul_avx2)},
+    {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::specified)},
+    {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::pclmul)},
+    {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx2)},
 };
 
 // GoogleTest names a parameter by its label.
@@ -37,14 +37,14 @@ inline void PrintTo(const tier_case &c, std::ostream *os) { *os << c.label; }
 // Installs the tier if this processor runs it; false (and nothing changed) if not.
 inline bool force(const tier_case &c) {
   return c.type == CRC32C_POLYNOMIAL
-             ? zelkor::wide_force_crc32c_tier(static_cast<zelkor::crc32c_tier>(c.tier))
-             : zelkor::wide_force_crc32_tier(static_cast<zelkor::crc32_tier>(c.tier));
+             ? zelkor::force_tier(static_cast<zelkor::crc32c_tier>(c.tier))
+             : zelkor::force_tier(static_cast<zelkor::crc32_zlib_tier>(c.tier));
 }
 
 // The tiers of one type that run here, the one in force at load first.
 inline std::vector<tier_case> runnable(int type) {
-  const int in_force = type == CRC32C_POLYNOMIAL ? int(zelkor::wide_crc32c_tier())
-                                                 : int(zelkor::wide_crc32_tier());
+  const int in_force = type == CRC32C_POLYNOMIAL ? int(zelkor::crc32c_tier_in_force())
+                                                 : int(zelkor::crc32_zlib_tier_in_force());
   std::vector<tier_case> out;
   for (const tier_case &c : kAll)
     if (c.type == type && c.tier == in_force) out.push_back(c);
@@ -58,14 +58,14 @@ inline std::vector<tier_case> runnable(int type) {
 
 // Puts both types' tiers back as they were when it was made.
 struct restore_on_exit {
-  zelkor::crc32c_tier c = zelkor::wide_crc32c_tier();
-  zelkor::crc32_tier z = zelkor::wide_crc32_tier();
+  zelkor::crc32c_tier c = zelkor::crc32c_tier_in_force();
+  zelkor::crc32_zlib_tier z = zelkor::crc32_zlib_tier_in_force();
   restore_on_exit() = default;
   restore_on_exit(const restore_on_exit &) = delete;
   restore_on_exit &operator=(const restore_on_exit &) = delete;
   ~restore_on_exit() {
-    zelkor::wide_force_crc32c_tier(c);
-    zelkor::wide_force_crc32_tier(z);
+    zelkor::force_tier(c);
+    zelkor::force_tier(z);
   }
 };
 

@@ -18,15 +18,17 @@
 #include "engine_tiers.h"
 #include "util/bulk_crc32.h"
 #include "util/bulk_crc32_internal.h"
-#include "util/bulk_crc32_clmul.h"
-#include "util/bulk_crc32_wide.h"
+#include "util/crc/crc32c_avx2.h"
+#include "util/crc/crc32c_sse42.h"
+#include "util/crc/kernel.h"
+#include "util/crc/tiers.h"
 
 namespace {
 
 using zelkor::crc32c_tier;
 
-constexpr crc32c_tier kAllTiers[] = {crc32c_tier::specified, crc32c_tier::crc32_x3,
-                                     crc32c_tier::crc32_x12, crc32c_tier::hybrid_avx2};
+constexpr crc32c_tier kAllTiers[] = {crc32c_tier::specified, crc32c_tier::sse42_x3,
+                                     crc32c_tier::sse42_x12, crc32c_tier::hybrid_avx2};
 
 
 uint32_t ref_word(const uint8_t *p, size_t n) {
@@ -61,10 +63,10 @@ TEST(WideChoice, TableOfFamilies) {
   zen2.vpclmulqdq = false;
 
   EXPECT_EQ(zelkor::choose_crc32c_tier(zen3), crc32c_tier::hybrid_avx2);
-  EXPECT_EQ(zelkor::choose_crc32c_tier(zen3_no_ymm), crc32c_tier::crc32_x3);
-  EXPECT_EQ(zelkor::choose_crc32c_tier(zen2), crc32c_tier::crc32_x3);
-  EXPECT_EQ(zelkor::choose_crc32c_tier(zen5), crc32c_tier::crc32_x12);
-  EXPECT_EQ(zelkor::choose_crc32c_tier(intel), crc32c_tier::crc32_x3);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen3_no_ymm), crc32c_tier::sse42_x3);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen2), crc32c_tier::sse42_x3);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(zen5), crc32c_tier::sse42_x12);
+  EXPECT_EQ(zelkor::choose_crc32c_tier(intel), crc32c_tier::sse42_x3);
   EXPECT_EQ(zelkor::choose_crc32c_tier(nehalem), crc32c_tier::specified);
   EXPECT_EQ(zelkor::choose_crc32c_tier(bare), crc32c_tier::specified);
 }
@@ -74,32 +76,28 @@ TEST(WideChoice, TableOfFamilies) {
 // the constructor put into the slot.
 TEST(WideChoice, MadeAtLoadForThisProcessor) {
   const zelkor::cpu_features f = zelkor::read_cpu_features();
-  EXPECT_EQ(zelkor::wide_crc32c_tier(), zelkor::choose_crc32c_tier(f));
-  if (zelkor::wide_crc32c_tier() == crc32c_tier::specified) {
-    EXPECT_EQ(zelkor::wide_crc32c_kernel.chunks, nullptr);
+  EXPECT_EQ(zelkor::crc32c_tier_in_force(), zelkor::choose_crc32c_tier(f));
+  if (zelkor::crc32c_tier_in_force() == crc32c_tier::specified) {
+    EXPECT_EQ(zelkor::crc32c_kernel.chunks, nullptr);
   } else {
     EXPECT_EQ(pipelined_crc32c_func, zelkor::engine_hardware_routine());
-    EXPECT_EQ(zelkor::wide_crc32c_kernel.owner, zelkor::engine_hardware_routine());
+    EXPECT_EQ(zelkor::crc32c_kernel.owner, zelkor::engine_hardware_routine());
   }
-  std::printf("CRC32C tier here: %s\n", zelkor::crc32c_tier_name(zelkor::wide_crc32c_tier()));
+  std::printf("CRC32C tier here: %s\n", zelkor::tier_name(zelkor::crc32c_tier_in_force()));
 }
 
 // CRC-32 takes the widest fold the processor runs, tied to the table routine
 // that its slot starts with (and that nothing ever replaces).
 TEST(WideChoice, Crc32FoldMadeAtLoadForThisProcessor) {
-  const unsigned tiers = zelkor::crc32_clmul_tiers();
-  const zelkor::crc32_tier want = (tiers & zelkor::CLMUL_TIER_VPCLMUL_AVX2)
-                                      ? zelkor::crc32_tier::vpclmul_avx2
-                                  : (tiers & zelkor::CLMUL_TIER_PCLMUL)
-                                      ? zelkor::crc32_tier::pclmul
-                                      : zelkor::crc32_tier::specified;
-  EXPECT_EQ(zelkor::wide_crc32_tier(), want);
+  const zelkor::crc32_zlib_tier want =
+      zelkor::choose_crc32_zlib_tier(zelkor::read_cpu_features());
+  EXPECT_EQ(zelkor::crc32_zlib_tier_in_force(), want);
   EXPECT_EQ(pipelined_crc32_zlib_func, zelkor::engine_table_routines().pipelined_crc32_zlib_sb8);
-  if (want == zelkor::crc32_tier::specified)
-    EXPECT_EQ(zelkor::wide_crc32_kernel.chunks, nullptr);
+  if (want == zelkor::crc32_zlib_tier::specified)
+    EXPECT_EQ(zelkor::crc32_zlib_kernel.chunks, nullptr);
   else
-    EXPECT_EQ(zelkor::wide_crc32_kernel.owner, pipelined_crc32_zlib_func);
-  std::printf("CRC-32 tier here: %s\n", zelkor::crc32_tier_name(zelkor::wide_crc32_tier()));
+    EXPECT_EQ(zelkor::crc32_zlib_kernel.owner, pipelined_crc32_zlib_func);
+  std::printf("CRC-32 tier here: %s\n", zelkor::tier_name(zelkor::crc32_zlib_tier_in_force()));
 }
 
 // ---------------------------------------------------------------------------
@@ -114,8 +112,8 @@ struct kernel_case {
 };
 
 const kernel_case kKernels[] = {
-    {"crc32_x3", crc32c_tier::crc32_x3, zelkor::crc32c_x3_chunks, zelkor::crc32c_x3_one, 3},
-    {"crc32_x12", crc32c_tier::crc32_x12, zelkor::crc32c_x12_chunks, zelkor::crc32c_x12_one, 12},
+    {"crc32_x3", crc32c_tier::sse42_x3, zelkor::crc32c_sse42_x3_chunks, zelkor::crc32c_sse42_x3_one, 3},
+    {"crc32_x12", crc32c_tier::sse42_x12, zelkor::crc32c_sse42_x12_chunks, zelkor::crc32c_sse42_x12_one, 12},
     {"hybrid_avx2", crc32c_tier::hybrid_avx2, zelkor::crc32c_hybrid_avx2_chunks,
      zelkor::crc32c_hybrid_avx2_one, 6},
 };
@@ -126,7 +124,7 @@ class Kernel : public testing::TestWithParam<kernel_case> {
  protected:
   void SetUp() override {
     tiers::restore_on_exit probe;  // forcing is how the hook tells what this processor runs
-    if (!zelkor::wide_force_crc32c_tier(GetParam().tier))
+    if (!zelkor::force_tier(GetParam().tier))
       GTEST_SKIP() << GetParam().name << " needs processor features this one lacks";
   }
 };
@@ -220,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(Wide, Kernel, testing::ValuesIn(kKernels),
 }  // namespace
 
 namespace zelkor {
-void PrintTo(crc32c_tier t, std::ostream *os) { *os << crc32c_tier_name(t); }
+void PrintTo(crc32c_tier t, std::ostream *os) { *os << tier_name(t); }
 }  // namespace zelkor
 
 namespace {

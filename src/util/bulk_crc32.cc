@@ -8,9 +8,9 @@
 #include <errno.h>
 
 #include "bulk_crc32_internal.h"
-#include "bulk_crc32_wide.h"
 #include "crc32_zlib_polynomial_tables.h"
 #include "crc32c_tables.h"
+#include "crc/kernel.h"
 
 namespace {
 
@@ -84,21 +84,36 @@ inline bool store_or_verify(uint32_t *sums, uint32_t crc, bool is_verify) {
   return BULK_CRC_MISMATCH;
 }
 
-// The wide path.  Compute mode lets the kernel write straight into sums.
+// The kernel path.  Compute mode lets the kernel write straight into sums.
 // Verify mode computes a batch of words into a small buffer and compares them
 // in chunk order, so the report names the earliest failing chunk exactly as
-// the routine path would.  The batch is a multiple of every kernel's group.
-int bulk_crc_wide(const zelkor::wide_kernel &k, const uint8_t *data, size_t n_blocks,
-                  size_t chunk, size_t remainder, uint32_t *sums, crc32_error_t *error_info) {
+// the routine path would.  A batch is whole groups of every kernel, and is
+// bounded in bytes too: a mismatch in its first chunk is found after reading
+// no more than the rest of that chunk's group of three (as the routine path
+// reads) or kMaxReadPastMismatch bytes past its end, whichever is more, so
+// that a bad chunk among long ones is reported at once.
+constexpr size_t kBatch = 6 * zelkor::kKernelGroupMultiple;
+static_assert(kBatch % zelkor::kKernelGroupMultiple == 0);
+constexpr size_t kMaxReadPastMismatch = 64 * 1024;
+
+size_t verify_batch(size_t chunk) {
+  const size_t n = 1 + kMaxReadPastMismatch / chunk;
+  if (n >= kBatch) return kBatch;
+  if (n > zelkor::kKernelGroupMultiple) return n - n % zelkor::kKernelGroupMultiple;
+  return n < 3 ? 3 : n;
+}
+
+int bulk_crc_kernel(const zelkor::crc_kernel &k, const uint8_t *data, size_t n_blocks,
+                    size_t chunk, size_t remainder, uint32_t *sums, crc32_error_t *error_info) {
   if (error_info == nullptr) {
     k.chunks(data, chunk, n_blocks, sums);
     if (remainder > 0) sums[n_blocks] = k.one(data + n_blocks * chunk, remainder);
     return BULK_CRC_OK;
   }
-  constexpr size_t kBatch = 72;
+  const size_t batch = verify_batch(chunk);
   uint32_t words[kBatch];
   while (n_blocks > 0) {
-    const size_t n = n_blocks < kBatch ? n_blocks : kBatch;
+    const size_t n = n_blocks < batch ? n_blocks : batch;
     k.chunks(data, chunk, n, words);
     for (size_t i = 0; i < n; ++i, ++sums, data += chunk)
       if (*sums != words[i]) return return_crc_error(error_info, words[i], sums, data);
@@ -120,11 +135,6 @@ constinit crc_pipelined_func_t pipelined_crc32_zlib_func = pipelined_crc32_zlib_
 
 }  // extern "C"
 
-namespace zelkor {
-constinit wide_kernel wide_crc32c_kernel{};
-constinit wide_kernel wide_crc32_kernel{};
-}  // namespace zelkor
-
 extern "C" {
 
 __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t data_len,
@@ -133,15 +143,15 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
                                                     crc32_error_t *error_info) {
   const bool is_verify = error_info != nullptr;
   crc_pipelined_func_t crc_func;
-  const zelkor::wide_kernel *wide;
+  const zelkor::crc_kernel *kernel;
   switch (checksum_type) {
     case CRC32C_POLYNOMIAL:
       crc_func = pipelined_crc32c_func;
-      wide = &zelkor::wide_crc32c_kernel;
+      kernel = &zelkor::crc32c_kernel;
       break;
     case CRC32_ZLIB_POLYNOMIAL:
       crc_func = pipelined_crc32_zlib_func;
-      wide = &zelkor::wide_crc32_kernel;
+      kernel = &zelkor::crc32_zlib_kernel;
       break;
     default:
       return is_verify ? BULK_CRC_BAD_TYPE : -EINVAL;
@@ -156,16 +166,14 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
   size_t n_blocks = data_len / chunk;
   const size_t remainder = data_len % chunk;
 
-  // How the path is chosen: the load-time constructor read the processor's
-  // features once and put the fastest kernel this processor runs into each
-  // type's wide_kernel, together with the slot routine it stands for.
-  // CRC32C: a table of families (CRC32 chain counts, vector units beside
-  // them).  CRC-32: the widest carry-less-multiply fold available.  A kernel
-  // computes exactly the words its routine would, and runs only while the
-  // slot still holds that routine, so a routine installed by anyone else is
-  // called as always, three chunks at a time.
-  if (wide->chunks != nullptr && crc_func == wide->owner)
-    return bulk_crc_wide(*wide, data, n_blocks, chunk, remainder, sums, error_info);
+  // The load-time constructor read the processor's features once and put
+  // the fastest kernel this processor runs into each type's record, together
+  // with the slot routine it stands for (crc/tiers.cc).  A kernel computes
+  // exactly the words its routine would, and runs only while the slot still
+  // holds that routine, so a routine installed by anyone else is called as
+  // always, three chunks at a time.
+  if (kernel->chunks != nullptr && crc_func == kernel->owner)
+    return bulk_crc_kernel(*kernel, data, n_blocks, chunk, remainder, sums, error_info);
 
   uint32_t crc1, crc2, crc3;
 
@@ -212,11 +220,3 @@ const table_routines &engine_table_routines() {
 }
 
 }  // namespace zelkor
-
-#if !defined(__x86_64__)
-namespace zelkor {
-crc_pipelined_func_t engine_hardware_routine() { return nullptr; }
-crc32c_tier wide_crc32c_tier() { return crc32c_tier::specified; }
-bool wide_force_crc32c_tier(crc32c_tier tier) { return tier == crc32c_tier::specified; }
-}  // namespace zelkor
-#endif  // !__x86_64__

@@ -3,27 +3,17 @@
 // The instruction has a latency of three cycles and, on most cores, issues
 // once per cycle, so three independent chains (three chunks walked in
 // lockstep) keep it busy.  Only pipelined_crc32c is compiled for SSE4.2: the
-// constructor and cpuid run on every x86-64 processor and must not contain a
-// single newer instruction.
-#include <cpuid.h>
+// constructor runs on every x86-64 processor and must not contain a single
+// newer instruction (cpuid, in crc/cpu_features.cc, neither).
 #include <nmmintrin.h>
 
 #include "bulk_crc32_internal.h"
-#include "bulk_crc32_wide.h"
+#include "crc/cpu_features.h"
+#include "crc/tiers.h"
 
 namespace {
 
 using zelkor::load_le64;
-
-// CPUID with EAX = eax_in, returning ECX.  No sub-leaf is set; leaf 1 ignores it.
-inline uint32_t cpuid(uint32_t eax_in) {
-  unsigned int eax, ebx, ecx, edx;
-  __cpuid(eax_in, eax, ebx, ecx, edx);
-  (void)eax;
-  (void)ebx;
-  (void)edx;
-  return ecx;
-}
 
 constexpr uint32_t kSse42 = 1u << 20;  // CPUID.1:ECX
 
@@ -81,12 +71,22 @@ extern "C" {
 
 // Runs from the image's ELF initialisation array: before main in a program,
 // before dlopen returns in the library.  It is the only writer of the slot.
-// It then reads the processor's features once and picks the wide kernels,
-// which bulk_crc uses only while the slot holds the routine set here.
-__attribute__((constructor, visibility("default"))) void init_cpu_support_flag(void) {
-  if (cpuid(1) & kSse42) pipelined_crc32c_func = pipelined_crc32c;
-  zelkor::wide_select_at_load();
+// It then reads the processor's features once and picks the kernels, which
+// bulk_crc uses only while the slot holds the routine set here.
+//
+// The array's entry names this hidden symbol, and init_cpu_support_flag is
+// exported as an alias of the same code: an entry that named the exported
+// symbol would be bound at load time like any other reference to it, so that
+// a program or a preloaded object defining the same name would have its own
+// function run in place of the library's, and the library's choice would
+// never be made.
+__attribute__((constructor, visibility("hidden"))) void zelkor_engine_at_load(void) {
+  if (zelkor::cpuid(1) & kSse42) pipelined_crc32c_func = pipelined_crc32c;
+  zelkor::select_tiers_at_load();
 }
+
+__attribute__((visibility("default"), alias("zelkor_engine_at_load"))) void
+init_cpu_support_flag(void);
 
 }  // extern "C"
 

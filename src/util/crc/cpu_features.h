@@ -1,0 +1,32 @@
+// cpu_features.h -- what the processor and the operating system offer the engine.
+//
+// The one place that runs CPUID and XGETBV.  The engine reads the features
+// once, at load time (the hardware module's constructor), and chooses its
+// routines and kernels from them; nothing reads them per call.
+#ifndef ZELKOR_UTIL_CRC_CPU_FEATURES_H
+#define ZELKOR_UTIL_CRC_CPU_FEATURES_H
+
+#include <cstdint>
+
+namespace zelkor {
+
+struct cpu_features {
+  bool amd;                // AuthenticAMD or HygonGenuine
+  unsigned family, model;  // display family and model
+  bool ssse3, sse41, sse42, pclmul, avx2, vpclmulqdq, avx512f, avx512bw, avx512vl;
+  bool ymm_state, zmm_state;  // enabled by the OS (XCR0), read only under OSXSAVE
+};
+
+#if defined(__x86_64__)
+
+// ECX of CPUID leaf eax_in (no sub-leaf is set; leaf 1 ignores it).
+uint32_t cpuid(uint32_t eax_in);
+
+// CPUID, and XGETBV where the OS allows it.  Safe on every x86-64.
+cpu_features read_cpu_features();
+
+#endif  // __x86_64__
+
+}  // namespace zelkor
+
+#endif  // ZELKOR_UTIL_CRC_CPU_FEATURES_H

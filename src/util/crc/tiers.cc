@@ -1,0 +1,188 @@
+// tiers.cc -- the kernel records, the choice of tier and its installation.
+//
+// The only module that knows both the kernels and the specified routines
+// they stand for: a CRC32C kernel runs only while the CRC32C slot holds the
+// SSE4.2 routine (the words are the same, the kernel is faster), a CRC-32
+// kernel only while its slot holds the table routine.
+#include "tiers.h"
+
+#include "kernel.h"
+
+#if defined(__x86_64__)
+#include "crc32_zlib_avx2.h"
+#include "crc32_zlib_pclmul.h"
+#include "crc32c_avx2.h"
+#include "crc32c_sse42.h"
+#endif
+
+namespace zelkor {
+
+constinit crc_kernel crc32c_kernel{};
+constinit crc_kernel crc32_zlib_kernel{};
+
+const char *tier_name(crc32c_tier tier) {
+  switch (tier) {
+    case crc32c_tier::specified: return "specified (slot routine, 3 chunks at a time)";
+    case crc32c_tier::sse42_x3: return "sse42_x3 (CRC32 on 3 chains)";
+    case crc32c_tier::sse42_x12: return "sse42_x12 (CRC32 on 12 chains)";
+    case crc32c_tier::hybrid_avx2:
+      return "hybrid_avx2 (CRC32 on 3 chains + 256-bit carry-less folds)";
+  }
+  return "?";
+}
+
+const char *tier_name(crc32_zlib_tier tier) {
+  switch (tier) {
+    case crc32_zlib_tier::specified: return "specified (slot routine, 3 chunks at a time)";
+    case crc32_zlib_tier::pclmul: return "pclmul (128-bit carry-less folds)";
+    case crc32_zlib_tier::vpclmul_avx2: return "vpclmul_avx2 (256-bit carry-less folds)";
+  }
+  return "?";
+}
+
+namespace {
+
+constinit crc32c_tier g_crc32c_tier = crc32c_tier::specified;
+constinit crc32_zlib_tier g_crc32_zlib_tier = crc32_zlib_tier::specified;
+
+}  // namespace
+
+crc32c_tier crc32c_tier_in_force() { return g_crc32c_tier; }
+crc32_zlib_tier crc32_zlib_tier_in_force() { return g_crc32_zlib_tier; }
+
+#if defined(__x86_64__)
+
+namespace {
+
+// The groups that each kernel walks divide the batch unit that callers
+// hand over (see kernel.h).
+static_assert(kKernelGroupMultiple % kCrc32cSse42X3Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32cSse42X12Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32cHybridAvx2Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32ZlibPclmulGroup == 0);
+static_assert(kKernelGroupMultiple % kCrc32ZlibVpclmulAvx2Group == 0);
+
+constinit cpu_features g_features{};
+
+bool wide_vectors(const cpu_features &f) {
+  return f.avx2 && f.vpclmulqdq && f.ymm_state;
+}
+
+crc_kernel kernel_of(crc32c_tier t) {
+  const crc_pipelined_func_t owner = engine_hardware_routine();
+  switch (t) {
+    case crc32c_tier::specified: break;
+    case crc32c_tier::sse42_x3: return {owner, crc32c_sse42_x3_chunks, crc32c_sse42_x3_one};
+    case crc32c_tier::sse42_x12: return {owner, crc32c_sse42_x12_chunks, crc32c_sse42_x12_one};
+    case crc32c_tier::hybrid_avx2:
+      return {owner, crc32c_hybrid_avx2_chunks, crc32c_hybrid_avx2_one};
+  }
+  return {};
+}
+
+crc_kernel kernel_of(crc32_zlib_tier t) {
+  const crc_pipelined_func_t owner = engine_table_routines().pipelined_crc32_zlib_sb8;
+  switch (t) {
+    case crc32_zlib_tier::specified: break;
+    case crc32_zlib_tier::pclmul: return {owner, crc32_zlib_pclmul_chunks, crc32_zlib_pclmul_one};
+    case crc32_zlib_tier::vpclmul_avx2:
+      return {owner, crc32_zlib_vpclmul_avx2_chunks, crc32_zlib_vpclmul_avx2_one};
+  }
+  return {};
+}
+
+void install(crc32c_tier t) {
+  g_crc32c_tier = t;
+  crc32c_kernel = kernel_of(t);
+}
+
+void install(crc32_zlib_tier t) {
+  g_crc32_zlib_tier = t;
+  crc32_zlib_kernel = kernel_of(t);
+}
+
+}  // namespace
+
+bool runs_here(crc32c_tier tier, const cpu_features &f) {
+  // The chains of a lone chunk are joined by carry-less multiplication.
+  const bool chains = f.sse42 && f.pclmul;
+  switch (tier) {
+    case crc32c_tier::specified: return true;
+    case crc32c_tier::sse42_x3:
+    case crc32c_tier::sse42_x12: return chains;
+    case crc32c_tier::hybrid_avx2: return chains && wide_vectors(f);
+  }
+  return false;
+}
+
+bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
+  const bool folds = f.pclmul && f.ssse3 && f.sse41;
+  switch (tier) {
+    case crc32_zlib_tier::specified: return true;
+    case crc32_zlib_tier::pclmul: return folds;
+    case crc32_zlib_tier::vpclmul_avx2: return folds && wide_vectors(f);
+  }
+  return false;
+}
+
+// A table of processor families: what each needs to keep its units busy.
+// - Zen 5 (AMD family 0x1A) issues about three CRC32 per cycle and wants 9+
+//   chains: 12 chains.
+// - Every other processor (Intel since Nehalem, Zen 1-4: AMD family 0x17,
+//   0x19) issues one CRC32 per cycle, and three chains saturate it.  Where
+//   it also has 256-bit VPCLMULQDQ with the YMM state enabled (Zen 3 and 4,
+//   Intel since Ice Lake), three more chunks are folded on the vector unit
+//   beside the three chains; measured on Zen 3 this is about 1.4x the chains
+//   alone at 512-byte chunks.
+// Without the chains' features the specified routine stays in charge.
+crc32c_tier choose_crc32c_tier(const cpu_features &f) {
+  if (!runs_here(crc32c_tier::sse42_x3, f)) return crc32c_tier::specified;
+  if (f.amd && f.family >= 0x1A) return crc32c_tier::sse42_x12;
+  if (runs_here(crc32c_tier::hybrid_avx2, f)) return crc32c_tier::hybrid_avx2;
+  return crc32c_tier::sse42_x3;
+}
+
+// CRC-32 has no instruction of its own: the widest fold the processor runs,
+// else the tables.
+crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &f) {
+  if (runs_here(crc32_zlib_tier::vpclmul_avx2, f)) return crc32_zlib_tier::vpclmul_avx2;
+  if (runs_here(crc32_zlib_tier::pclmul, f)) return crc32_zlib_tier::pclmul;
+  return crc32_zlib_tier::specified;
+}
+
+void select_tiers_at_load() {
+  g_features = read_cpu_features();
+  install(choose_crc32c_tier(g_features));
+  install(choose_crc32_zlib_tier(g_features));
+}
+
+bool force_tier(crc32c_tier tier) {
+  if (!runs_here(tier, g_features)) return false;
+  install(tier);
+  return true;
+}
+
+bool force_tier(crc32_zlib_tier tier) {
+  if (!runs_here(tier, g_features)) return false;
+  install(tier);
+  return true;
+}
+
+#else  // !__x86_64__: no kernels, no hardware routine; the slots' routines serve.
+
+crc_pipelined_func_t engine_hardware_routine() { return nullptr; }
+bool runs_here(crc32c_tier tier, const cpu_features &) { return tier == crc32c_tier::specified; }
+bool runs_here(crc32_zlib_tier tier, const cpu_features &) {
+  return tier == crc32_zlib_tier::specified;
+}
+crc32c_tier choose_crc32c_tier(const cpu_features &) { return crc32c_tier::specified; }
+crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &) {
+  return crc32_zlib_tier::specified;
+}
+void select_tiers_at_load() {}
+bool force_tier(crc32c_tier tier) { return tier == crc32c_tier::specified; }
+bool force_tier(crc32_zlib_tier tier) { return tier == crc32_zlib_tier::specified; }
+
+#endif  // __x86_64__
+
+}  // namespace zelkor
