@@ -6,6 +6,8 @@
 // go through the slot whenever a caller has installed a routine of its own.
 // Every tier this processor can run is forced in turn through the test hook.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -355,6 +357,55 @@ TEST_P(Driver, OddArguments) {
     EXPECT_EQ(sums[0], kGuard);
     EXPECT_EQ(sums[1], want);
     EXPECT_EQ(sums[2], kGuard);
+  }
+}
+
+// Verify mode stops soon after a mismatch: it reads no more than the rest of
+// the failing chunk's group of three, or 64 KiB past that chunk's end,
+// whichever is more.  Everything beyond lies in memory that faults when
+// read; the report must come back all the same.
+TEST_P(Driver, VerifyReadsLittlePastAMismatch) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  constexpr size_t kPast = 64 * 1024;
+  const struct {
+    size_t chunk, bad;
+  } cases[] = {{1, 0},     {64, 0},     {512, 0},        {512, 200},      {4096, 5},
+               {5000, 0},  {40000, 1},  {40000, 3},      {(1u << 20) + 3, 0},
+               {(1u << 20) + 3, 2},      {16u << 20, 0}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << "chunk size " << c.chunk << ", bad chunk " << c.bad);
+    const size_t n_chunks = c.bad + 200;  // far more than may be read
+    const size_t group_end = (c.bad / 3 * 3 + 3) * c.chunk;
+    const size_t readable = std::max(group_end, (c.bad + 1) * c.chunk + kPast);
+    const size_t mapped = (readable + page - 1) / page * page;
+    const size_t total = mapped + n_chunks * c.chunk;
+    // Reserve all, then open the readable pages; the data ends its readable
+    // part exactly at the first page that faults.
+    void *region = mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                        -1, 0);
+    ASSERT_NE(region, MAP_FAILED);
+    uint8_t *base = static_cast<uint8_t *>(region);
+    ASSERT_EQ(mprotect(base, mapped, PROT_READ | PROT_WRITE), 0);
+    uint8_t *data = base + mapped - readable;
+    const auto bytes = reference::random_bytes(readable, static_cast<uint32_t>(c.chunk));
+    std::memcpy(data, bytes.data(), readable);
+    std::vector<uint32_t> sums(n_chunks, 0);
+    ASSERT_EQ(bulk_crc(data, c.bad * c.chunk, sums.data(), type(), static_cast<int>(c.chunk),
+                       nullptr),
+              BULK_CRC_OK);
+    uint32_t want_bad;
+    ASSERT_EQ(bulk_crc(data + c.bad * c.chunk, c.chunk, &want_bad, type(),
+                       static_cast<int>(c.chunk), nullptr),
+              BULK_CRC_OK);
+    sums[c.bad] = ~want_bad;
+    crc32_error_t err{};
+    EXPECT_EQ(bulk_crc(data, n_chunks * c.chunk, sums.data(), type(), static_cast<int>(c.chunk),
+                       &err),
+              BULK_CRC_MISMATCH);
+    EXPECT_EQ(err.bad_data, data + c.bad * c.chunk);
+    EXPECT_EQ(err.got_crc, want_bad);
+    EXPECT_EQ(err.expected_crc, ~want_bad);
+    munmap(region, total);
   }
 }
 
