@@ -41,7 +41,10 @@ configure_file(cmake/zelkor.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zelkor.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelkor.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
-# Debian packages: cpack -G DEB in the build tree.
+# Debian packages: cpack -G DEB in the build tree.  The packages take their
+# library directory from CMAKE_INSTALL_LIBDIR as configured, and
+# GNUInstallDirs gives Debian's multiarch one only for the /usr prefix: hence
+# that prefix in the release preset.
 set(CPACK_PACKAGE_NAME zelkor)
 set(CPACK_PACKAGE_VENDOR "zelkor")
 set(CPACK_PACKAGE_CONTACT "zelkor native maintainers <zelkor@localhost>")

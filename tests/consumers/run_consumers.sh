@@ -3,7 +3,8 @@
 # Installs the build into a temporary prefix and builds tiny downstream
 # programs against it the ways a consumer would: CMake's find_package,
 # pkg-config, and a JVM loading the library through the jar's loader.  Then
-# builds the Debian packages, unpacks them and builds the C consumer again.
+# builds the Debian packages, checks that the library files lie in Debian's
+# multiarch directory, unpacks them and builds the C consumer again.
 set -euo pipefail
 build=$(realpath "$1")
 src=$(realpath "$2")
@@ -14,6 +15,14 @@ step() { echo "--- $*"; }
 
 step "install into a temporary prefix"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
+# The library directory is the build's choice (Debian's multiarch one for a
+# /usr build, plain lib otherwise): follow the pkg-config file to it.
+pc_files=$(find "$work/prefix" -name zelkor.pc)
+if [ -z "$pc_files" ] || [ "$(wc -l <<<"$pc_files")" -ne 1 ]; then
+  echo "expected one zelkor.pc in the installed tree, found: ${pc_files:-none}"; exit 1
+fi
+pc_dir=$(dirname "$pc_files")
+echo "library directory: $(dirname "${pc_dir#"$work/prefix/"}")"
 
 step "C consumer with find_package"
 cmake -S "$here/find_package" -B "$work/fp" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
@@ -25,10 +34,10 @@ if ldd "$work/fp/static_consumer" | grep -q zelkor; then
 fi
 
 step "C consumer with pkg-config"
-libdir=$(PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" pkg-config --variable=libdir zelkor)
+libdir=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --variable=libdir zelkor)
 # shellcheck disable=SC2046
 cc -Wall -Werror -o "$work/pc_consumer" "$here/consumer.c" \
-  $(PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" pkg-config --cflags --libs zelkor) \
+  $(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs zelkor) \
   -Wl,-rpath,"$libdir"
 "$work/pc_consumer"
 
@@ -42,11 +51,37 @@ fi
 
 step "Debian packages"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null)
+declare -A contents
 for deb in "$work"/*.deb; do
   echo "$(basename "$deb"):"
   dpkg-deb -f "$deb" Package Depends | sed 's/^/  /'
+  contents[$(dpkg-deb -f "$deb" Package)]=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||')
   dpkg-deb -x "$deb" "$work/root"
 done
+
+step "Debian packages: library files in the multiarch directory"
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+[ -n "$multiarch" ] || { echo "no multiarch name from dpkg-architecture or gcc"; exit 1; }
+ma=usr/lib/$multiarch
+# package_holds PACKAGE PATH...
+package_holds() {
+  local package=$1 path
+  shift
+  for path; do
+    if ! grep -qxF "$path" <<<"${contents[$package]:-}"; then
+      echo "$package lacks $path"; exit 1
+    fi
+  done
+}
+# The runtime package keeps the plain name: System.loadLibrary looks for it.
+package_holds libzelkor1 "$ma/libzelkor.so.1" "$ma/libzelkor.so" usr/share/java/zelkor.jar
+package_holds libzelkor-dev "$ma/libzelkor.a" "$ma/pkgconfig/zelkor.pc" \
+  "$ma/cmake/zelkor/zelkorConfig.cmake" "$ma/cmake/zelkor/zelkorTargets.cmake"
+stray=$(printf '%s\n' "${contents[@]}" | grep '^usr/lib/[^/]' | grep -v "^$ma/" || true)
+if [ -n "$stray" ]; then
+  echo "outside $ma:"; echo "$stray"; exit 1
+fi
+echo "$ma holds the library, its archive, CMake package and pkg-config file"
 step "C consumer with find_package, against the unpacked packages"
 cmake -S "$here/find_package" -B "$work/fp-deb" -G Ninja -DCMAKE_PREFIX_PATH="$work/root/usr" >/dev/null
 cmake --build "$work/fp-deb" >/dev/null

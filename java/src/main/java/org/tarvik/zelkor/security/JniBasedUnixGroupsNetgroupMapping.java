@@ -1,17 +1,23 @@
 package org.tarvik.zelkor.security;
 
 import java.io.IOException;
+import java.util.Objects;
 
 /**
  * Lists the users of a netgroup through the system's name service, in {@code libzelkor.so}
  * (load it first with {@link org.tarvik.zelkor.util.NativeCodeLoader}).
  *
- * <p>The system library keeps a single netgroup enumeration per process: callers must
- * serialise listings, across all instances and with any other netgroup use in the process.
+ * <p>The system library keeps a single netgroup enumeration per process, and two listings
+ * running at once corrupt each other's results without any error. This class serialises its
+ * listings across all instances; code that uses the netgroup functions of the C library some
+ * other way must not run beside it.
  */
 public class JniBasedUnixGroupsNetgroupMapping {
+  // Static: the state it guards is the process's, not the instance's.
+  private static final Object NETGROUP_LOCK = new Object();
+
   /**
-   * The users named in the triples of a netgroup.
+   * The users named in the triples of a netgroup; safe to call from any number of threads.
    *
    * @param group the netgroup's name
    * @return the user names, in the reverse of the order in which the name service delivers
@@ -21,5 +27,16 @@ public class JniBasedUnixGroupsNetgroupMapping {
    * @throws NullPointerException if {@code group} is null
    * @throws OutOfMemoryError if memory for the copies or the result runs out
    */
-  public native String[] getUsersForNetgroupJNI(String group) throws IOException;
+  public String[] getUsersForNetgroup(String group) throws IOException {
+    Objects.requireNonNull(group, "group");
+    synchronized (NETGROUP_LOCK) {
+      return getUsersForNetgroupJNI(group);
+    }
+  }
+
+  /**
+   * The native listing behind {@link #getUsersForNetgroup}, with the same results; it takes no
+   * lock, so it is not for callers outside this class.
+   */
+  native String[] getUsersForNetgroupJNI(String group) throws IOException;
 }

@@ -13,7 +13,11 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
+import java.util.concurrent.ConcurrentLinkedQueue;
+import java.util.concurrent.CountDownLatch;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.tarvik.zelkor.util.TestLibraries;
@@ -45,38 +49,105 @@ class NetgroupMappingNssTest {
   @Test
   void usersComeInReverseAndTriplesWithoutUserAddNothing() throws IOException {
     requireFixture("netgroup-order"); // staff (h1,alice,d) (h2,bob,d) (h3,,d)
-    assertArrayEquals(new String[] {"bob", "alice"}, mapping.getUsersForNetgroupJNI("staff"));
+    assertArrayEquals(new String[] {"bob", "alice"}, mapping.getUsersForNetgroup("staff"));
   }
 
   @Test
   void userNamedTwiceIsListedTwice() throws IOException {
     requireFixture("netgroup-twice"); // twice (h1,alice,d) (h2,alice,d) (h3,bob,d)
     assertArrayEquals(
-        new String[] {"bob", "alice", "alice"}, mapping.getUsersForNetgroupJNI("twice"));
+        new String[] {"bob", "alice", "alice"}, mapping.getUsersForNetgroup("twice"));
   }
 
   @Test
   void netgroupWithoutUsersGivesEmptyArray() throws IOException {
     requireFixture("netgroup-hosts-only");
-    assertArrayEquals(new String[0], mapping.getUsersForNetgroupJNI("hostsonly"));
+    assertArrayEquals(new String[0], mapping.getUsersForNetgroup("hostsonly"));
   }
 
   @Test
   void unknownNameThrowsIOExceptionAndLeavesListingUsable() throws IOException {
     requireFixture("netgroup-unknown"); // known (h1,carol,d)
     IOException e =
-        assertThrows(IOException.class, () -> mapping.getUsersForNetgroupJNI("nosuch"));
+        assertThrows(IOException.class, () -> mapping.getUsersForNetgroup("nosuch"));
     assertEquals(IOException.class, e.getClass());
     assertEquals(NO_SUCH_NETGROUP, e.getMessage());
     assertNull(e.getCause());
-    assertArrayEquals(new String[] {"carol"}, mapping.getUsersForNetgroupJNI("known"));
+    assertArrayEquals(new String[] {"carol"}, mapping.getUsersForNetgroup("known"));
   }
 
+  /**
+   * The public method refuses a null name before it takes the lock; the native listing, handed
+   * one anyway, is left with the JVM's own exception from reading the name.
+   */
   @Test
   void nullNameThrowsNullPointerExceptionAndLeavesListingUsable() throws IOException {
     requireFixture("netgroup-null"); // after (h1,dave,d)
+    assertThrows(NullPointerException.class, () -> mapping.getUsersForNetgroup(null));
     assertThrows(NullPointerException.class, () -> mapping.getUsersForNetgroupJNI(null));
-    assertArrayEquals(new String[] {"dave"}, mapping.getUsersForNetgroupJNI("after"));
+    assertArrayEquals(new String[] {"dave"}, mapping.getUsersForNetgroup("after"));
+  }
+
+  /**
+   * Threads listing different netgroups at once, each through an instance of its own, all get
+   * exact answers: the C library's single enumeration is shared by the whole process, so one
+   * listing running beside another mixes their users or cuts one short, silently. One thread
+   * lists a netgroup without users, whose array must stay empty, and one an unknown name, whose
+   * failing enumeration must not end anyone else's.
+   */
+  @Test
+  void concurrentListingsOfDifferentNetgroupsAreExact() throws Exception {
+    requireFixture("netgroup-concurrent"); // <name> (h1,<name>1,d) ... (hN,<name>N,d)
+    Map<String, String[]> want = new LinkedHashMap<>();
+    String[] names = {"one", "two", "three", "five", "eight", "thirteen"};
+    int[] sizes = {1, 2, 3, 5, 8, 13};
+    for (int g = 0; g < names.length; g++) {
+      String[] users = new String[sizes[g]];
+      for (int i = 0; i < users.length; i++) {
+        users[i] = names[g] + (users.length - i);
+      }
+      want.put(names[g], users);
+    }
+    want.put("none", new String[0]);
+    want.put("nosuch", null); // the IOException
+
+    final int rounds = 3000;
+    ConcurrentLinkedQueue<String> wrong = new ConcurrentLinkedQueue<>();
+    CountDownLatch start = new CountDownLatch(1);
+    List<Thread> threads = new ArrayList<>();
+    for (Map.Entry<String, String[]> entry : want.entrySet()) {
+      String group = entry.getKey();
+      String[] expected = entry.getValue();
+      JniBasedUnixGroupsNetgroupMapping own = new JniBasedUnixGroupsNetgroupMapping();
+      Thread thread =
+          new Thread(
+              () -> {
+                String expect = expected == null ? NO_SUCH_NETGROUP : Arrays.toString(expected);
+                try {
+                  start.await();
+                  for (int i = 0; i < rounds && wrong.size() < 20; i++) {
+                    String got;
+                    try {
+                      got = Arrays.toString(own.getUsersForNetgroup(group));
+                    } catch (IOException e) {
+                      got = e.getMessage();
+                    }
+                    if (!got.equals(expect)) {
+                      wrong.add(group + " listing " + i + " gave " + got);
+                    }
+                  }
+                } catch (Throwable e) { // anything else, or a thread that died, is wrong too
+                  wrong.add(group + ": " + e);
+                }
+              });
+      threads.add(thread);
+      thread.start();
+    }
+    start.countDown();
+    for (Thread thread : threads) {
+      thread.join();
+    }
+    assertTrue(wrong.isEmpty(), wrong.size() + " wrong answers: " + wrong);
   }
 
   /** 5000 users, far past the local references a native frame is promised. */
@@ -87,7 +158,7 @@ class NetgroupMappingNssTest {
     for (int i = 0; i < want.length; i++) {
       want[i] = "user" + (want.length - 1 - i);
     }
-    String[] got = mapping.getUsersForNetgroupJNI("large");
+    String[] got = mapping.getUsersForNetgroup("large");
     assertEquals(want.length, got.length);
     assertArrayEquals(want, got);
   }
@@ -103,10 +174,10 @@ class NetgroupMappingNssTest {
   void repeatedListingsLeaveNoNativeMemoryBehind() throws IOException {
     requireFixture("netgroup-memory");
     String name = "memory" + "m".repeat(194);
-    int users = mapping.getUsersForNetgroupJNI(name).length;
+    int users = mapping.getUsersForNetgroup(name).length;
     assertEquals(50, users);
     for (int i = 0; i < 100; i++) {
-      mapping.getUsersForNetgroupJNI(name); // compiled code, warm caches
+      mapping.getUsersForNetgroup(name); // compiled code, warm caches
     }
     final int rounds = 5;
     final int calls = 200;
@@ -114,7 +185,7 @@ class NetgroupMappingNssTest {
     for (int r = 0; r < rounds; r++) {
       long before = NativeHeap.bytesInUse();
       for (int i = 0; i < calls; i++) {
-        if (mapping.getUsersForNetgroupJNI(name).length != users) {
+        if (mapping.getUsersForNetgroup(name).length != users) {
           throw new AssertionError("listing changed");
         }
       }
@@ -145,14 +216,14 @@ class NetgroupMappingNssTest {
       IOException e =
           assertThrows(
               IOException.class,
-              () -> mapping.getUsersForNetgroupJNI(name),
+              () -> mapping.getUsersForNetgroup(name),
               "name of " + name.length() + " chars");
       assertEquals(NO_SUCH_NETGROUP, e.getMessage());
     }
-    assertArrayEquals(new String[] {"\u00fcn\u00ef"}, mapping.getUsersForNetgroupJNI("gr\u00fcppe"));
+    assertArrayEquals(new String[] {"\u00fcn\u00ef"}, mapping.getUsersForNetgroup("gr\u00fcppe"));
     assertArrayEquals(
-        new String[] {"\u7528\u6237"}, mapping.getUsersForNetgroupJNI("\u7528\u6237\u7ec4"));
-    assertArrayEquals(new String[] {"alice"}, mapping.getUsersForNetgroupJNI("staff"));
+        new String[] {"\u7528\u6237"}, mapping.getUsersForNetgroup("\u7528\u6237\u7ec4"));
+    assertArrayEquals(new String[] {"alice"}, mapping.getUsersForNetgroup("staff"));
   }
 
   /**
@@ -177,6 +248,6 @@ class NetgroupMappingNssTest {
     assertEquals(14, users.size());
     assertTrue(users.contains("\uD83D\uDE00x"), "a character beyond U+FFFF is kept whole");
     Collections.reverse(users);
-    assertArrayEquals(users.toArray(new String[0]), mapping.getUsersForNetgroupJNI("odd"));
+    assertArrayEquals(users.toArray(new String[0]), mapping.getUsersForNetgroup("odd"));
   }
 }

@@ -33,7 +33,7 @@ class NetgroupSoakTest {
   }
 
   private static void round(JniBasedUnixGroupsNetgroupMapping mapping, int i) throws IOException {
-    String[] users = mapping.getUsersForNetgroupJNI("staff");
+    String[] users = mapping.getUsersForNetgroup("staff");
     if (users.length != 2 || !users[0].equals("bob") || !users[1].equals("alice")) {
       throw new AssertionError("listing " + i + " gave " + Arrays.toString(users));
     }
