@@ -8,7 +8,7 @@
 # Deferred to the end of this directory, when every program is defined.
 function(zelkor_valgrind_tests)
   set(zelkor_valgrind_programs
-    engine_tests engine_wide_test engine_clmul_test engine_concurrency_test capi_test
+    engine_tests engine_wide_test engine_concurrency_test capi_test
     zelkor_group_info_wrap_test jni_unit_test file_descriptor_static_test
     netgroup_mapping_wrap_test)
   foreach(program IN LISTS zelkor_valgrind_programs)

@@ -1,0 +1,123 @@
+// tiers_test.cc -- the processor-feature reader and the choice of tier.
+//
+// The reader is checked against libgcc's own reading of the processor (an
+// independent CPUID, which also asks the OS about the vector state); the
+// choice against a table of made-up processors; the load-time choice against
+// this processor.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "util/bulk_crc32_internal.h"
+#include "util/crc/kernel.h"
+#include "util/crc/tiers.h"
+
+namespace {
+
+using zelkor::cpu_features;
+using zelkor::crc32_zlib_tier;
+using zelkor::crc32c_tier;
+
+TEST(FeatureReader, AgreesWithTheCompilerRuntime) {
+  __builtin_cpu_init();
+  const cpu_features f = zelkor::read_cpu_features();
+  EXPECT_EQ(f.sse42, __builtin_cpu_supports("sse4.2") != 0);
+  EXPECT_EQ(f.sse41, __builtin_cpu_supports("sse4.1") != 0);
+  EXPECT_EQ(f.ssse3, __builtin_cpu_supports("ssse3") != 0);
+  EXPECT_EQ(f.pclmul, __builtin_cpu_supports("pclmul") != 0);
+  // libgcc reports AVX2 and the AVX-512 sets only where the OS saves the
+  // registers they need.
+  EXPECT_EQ(f.avx2 && f.ymm_state, __builtin_cpu_supports("avx2") != 0);
+  EXPECT_EQ(f.avx512f && f.zmm_state, __builtin_cpu_supports("avx512f") != 0);
+  EXPECT_EQ(f.avx512bw && f.zmm_state, __builtin_cpu_supports("avx512bw") != 0);
+  EXPECT_EQ(f.avx512vl && f.zmm_state, __builtin_cpu_supports("avx512vl") != 0);
+  EXPECT_EQ(f.vpclmulqdq && f.ymm_state, __builtin_cpu_supports("vpclmulqdq") != 0);
+  EXPECT_EQ(f.amd, __builtin_cpu_is("amd") != 0);
+}
+
+// Made-up processors, each as a CPUID of its family would describe it.
+struct processor {
+  const char *name;
+  cpu_features f;
+  crc32c_tier crc32c;
+  crc32_zlib_tier crc32;
+};
+
+cpu_features make(bool amd, unsigned family, unsigned model, bool sse42, bool pclmul, bool avx2,
+                  bool vpclmul, bool ymm) {
+  cpu_features f{};
+  f.amd = amd;
+  f.family = family;
+  f.model = model;
+  f.ssse3 = f.sse41 = sse42;
+  f.sse42 = sse42;
+  f.pclmul = pclmul;
+  f.avx2 = avx2;
+  f.vpclmulqdq = vpclmul;
+  f.ymm_state = ymm;
+  return f;
+}
+
+cpu_features with_avx512(cpu_features f) {
+  f.avx512f = f.avx512bw = f.avx512vl = f.zmm_state = true;
+  return f;
+}
+
+const processor kProcessors[] = {
+    {"bare x86-64", make(false, 6, 0, false, false, false, false, false),
+     crc32c_tier::specified, crc32_zlib_tier::specified},
+    {"Nehalem (SSE4.2, no PCLMULQDQ)", make(false, 6, 0x1A, true, false, false, false, false),
+     crc32c_tier::specified, crc32_zlib_tier::specified},
+    {"Westmere", make(false, 6, 0x2C, true, true, false, false, false), crc32c_tier::sse42_x3,
+     crc32_zlib_tier::pclmul},
+    {"Skylake (AVX2, no VPCLMULQDQ)", make(false, 6, 0x5E, true, true, true, false, true),
+     crc32c_tier::sse42_x3, crc32_zlib_tier::pclmul},
+    {"Ice Lake server", with_avx512(make(false, 6, 0x6A, true, true, true, true, true)),
+     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx2},
+    {"Zen 2", make(true, 0x17, 0x31, true, true, true, false, true), crc32c_tier::sse42_x3,
+     crc32_zlib_tier::pclmul},
+    {"Zen 3", make(true, 0x19, 0x01, true, true, true, true, true), crc32c_tier::hybrid_avx2,
+     crc32_zlib_tier::vpclmul_avx2},
+    {"Zen 3, OS without YMM state", make(true, 0x19, 0x01, true, true, true, true, false),
+     crc32c_tier::sse42_x3, crc32_zlib_tier::pclmul},
+    {"Zen 4", with_avx512(make(true, 0x19, 0x11, true, true, true, true, true)),
+     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx2},
+    {"Zen 5", with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true)),
+     crc32c_tier::sse42_x12, crc32_zlib_tier::vpclmul_avx2},
+};
+
+TEST(TierChoice, TableOfProcessors) {
+  for (const processor &p : kProcessors) {
+    EXPECT_EQ(zelkor::choose_crc32c_tier(p.f), p.crc32c) << p.name;
+    EXPECT_EQ(zelkor::choose_crc32_zlib_tier(p.f), p.crc32) << p.name;
+    // A chosen tier always runs where it was chosen.
+    EXPECT_TRUE(zelkor::runs_here(p.crc32c, p.f)) << p.name;
+    EXPECT_TRUE(zelkor::runs_here(p.crc32, p.f)) << p.name;
+  }
+}
+
+// The constructor has run before main: each tier in force is the one the
+// table gives for this processor, and its kernel stands for the routine
+// that the type's slot holds (the SSE4.2 routine for CRC32C, the tables for
+// CRC-32).
+TEST(TierChoice, MadeAtLoadForThisProcessor) {
+  const cpu_features f = zelkor::read_cpu_features();
+  EXPECT_EQ(zelkor::crc32c_tier_in_force(), zelkor::choose_crc32c_tier(f));
+  EXPECT_EQ(zelkor::crc32_zlib_tier_in_force(), zelkor::choose_crc32_zlib_tier(f));
+  if (zelkor::crc32c_tier_in_force() == crc32c_tier::specified) {
+    EXPECT_EQ(zelkor::crc32c_kernel.chunks, nullptr);
+  } else {
+    EXPECT_EQ(pipelined_crc32c_func, zelkor::engine_hardware_routine());
+    EXPECT_EQ(zelkor::crc32c_kernel.owner, pipelined_crc32c_func);
+  }
+  EXPECT_EQ(pipelined_crc32_zlib_func, zelkor::engine_table_routines().pipelined_crc32_zlib_sb8);
+  if (zelkor::crc32_zlib_tier_in_force() == crc32_zlib_tier::specified)
+    EXPECT_EQ(zelkor::crc32_zlib_kernel.chunks, nullptr);
+  else
+    EXPECT_EQ(zelkor::crc32_zlib_kernel.owner, pipelined_crc32_zlib_func);
+  std::printf("tiers here: CRC32C %s; CRC-32 %s\n",
+              zelkor::tier_name(zelkor::crc32c_tier_in_force()),
+              zelkor::tier_name(zelkor::crc32_zlib_tier_in_force()));
+}
+
+}  // namespace
