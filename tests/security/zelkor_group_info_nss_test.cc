@@ -1,5 +1,5 @@
 // Group record fetch against the real glibc name service.  Each suite runs
-// under tests/nss/with_nss_fixture.sh with the group file named in its
+// under tests/harness/with_nss_fixture.sh with the group file named in its
 // SetUp; the expected entries are read from that file, /etc/group in the
 // namespace, rather than written down a second time.
 #include <errno.h>
@@ -112,7 +112,7 @@ class NssFixtureTest : public ::testing::Test {
  protected:
   void RequireFixture(std::string_view name) {
     const char *dir = getenv("ZELKOR_NSS_FIXTURE");
-    ASSERT_NE(dir, nullptr) << "run through tests/nss/with_nss_fixture.sh";
+    ASSERT_NE(dir, nullptr) << "run through tests/harness/with_nss_fixture.sh";
     const std::string_view path(dir);
     ASSERT_EQ(path.substr(path.rfind('/') + 1), name) << "fixture " << dir;
   }

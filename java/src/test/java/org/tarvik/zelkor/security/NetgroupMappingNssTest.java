@@ -24,7 +24,7 @@ import org.tarvik.zelkor.util.TestLibraries;
 
 /**
  * The netgroup listing against the real glibc name service. Each test runs in a JVM of its
- * own, started by tests/nss/with_nss_fixture.sh inside a mount namespace whose /etc/netgroup
+ * own, started by tests/harness/with_nss_fixture.sh inside a mount namespace whose /etc/netgroup
  * is the one of the fixture directory that the test names (see java/CMakeLists.txt).
  */
 class NetgroupMappingNssTest {

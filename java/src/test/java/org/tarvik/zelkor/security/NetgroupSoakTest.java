@@ -15,7 +15,7 @@ import org.tarvik.zelkor.util.TestLibraries;
 /**
  * Netgroup listings and errno mappings by the hundred thousand in one JVM, with the process's
  * resident memory and the C heap sampled: neither may grow once the run is warm. Runs under
- * tests/nss/with_nss_fixture.sh with the netgroup-order fixture, in a JVM whose Java heap is
+ * tests/harness/with_nss_fixture.sh with the netgroup-order fixture, in a JVM whose Java heap is
  * fixed and touched up front (-Xms = -Xmx, -XX:+AlwaysPreTouch), so that resident memory
  * shows native growth rather than the Java heap's. ZELKOR_SOAK=long runs ten times as long.
  */

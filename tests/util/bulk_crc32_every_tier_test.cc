@@ -167,6 +167,7 @@ TEST_P(Driver, VerifyReadsLittlePastAMismatch) {
                {5000, 0},  {40000, 1},  {40000, 3},      {(1u << 20) + 3, 0},
                {(1u << 20) + 3, 2},      {16u << 20, 0}};
   for (const auto &c : cases) {
+    if (sweep::quick() && c.chunk > kPast) continue;  // emulators and valgrind: the short ones
     SCOPED_TRACE(testing::Message() << "chunk size " << c.chunk << ", bad chunk " << c.bad);
     const size_t n_chunks = c.bad + 200;  // far more than may be read
     const size_t group_end = (c.bad / 3 * 3 + 3) * c.chunk;
@@ -181,8 +182,7 @@ TEST_P(Driver, VerifyReadsLittlePastAMismatch) {
     uint8_t *base = static_cast<uint8_t *>(region);
     ASSERT_EQ(mprotect(base, mapped, PROT_READ | PROT_WRITE), 0);
     uint8_t *data = base + mapped - readable;
-    const auto bytes = reference::random_bytes(readable, static_cast<uint32_t>(c.chunk));
-    std::memcpy(data, bytes.data(), readable);
+    for (size_t i = 0; i < readable; ++i) data[i] = static_cast<uint8_t>((i * 0x9E3779B1u) >> 13);
     std::vector<uint32_t> sums(n_chunks, 0);
     ASSERT_EQ(bulk_crc(data, c.bad * c.chunk, sums.data(), type(), static_cast<int>(c.chunk),
                        nullptr),

@@ -1,0 +1,127 @@
+# How tests are declared.  Every test is named <area>.<name>: the area is the
+# folder below tests/ that declares it, with dots for slashes (io/nativeio
+# gives io.nativeio), so a name says where to look, and the helpers derive it
+# so that no folder can invent a form of its own.  A program's runs outside
+# the plain process add one part to its name: .<cpu> on an emulated
+# processor, .valgrind under memcheck.
+
+set(ZELKOR_TEST_HARNESS ${CMAKE_CURRENT_LIST_DIR})
+cmake_path(GET CMAKE_CURRENT_LIST_DIR PARENT_PATH ZELKOR_TESTS_DIR)
+
+function(zelkor_test_full_name out name)
+  file(RELATIVE_PATH area ${ZELKOR_TESTS_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  if(area STREQUAL "" OR area MATCHES "^\\.\\.")
+    message(FATAL_ERROR "test ${name}: declare tests in a folder below ${ZELKOR_TESTS_DIR}")
+  endif()
+  string(REPLACE "/" "." area ${area})
+  set(${out} ${area}.${name} PARENT_SCOPE)
+endfunction()
+
+set(_zelkor_test_flags VALGRIND)
+set(_zelkor_test_values NAME TIMEOUT SKIP_RETURN_CODE PASS_REGULAR_EXPRESSION)
+set(_zelkor_test_lists COMMAND LABELS ENVIRONMENT EMULATE)
+
+# zelkor_test(NAME <name> COMMAND <program target or command> [<args>...]
+#             LABELS <labels>... [TIMEOUT <seconds>] [SKIP_RETURN_CODE <code>]
+#             [ENVIRONMENT <VAR=value>...] [PASS_REGULAR_EXPRESSION <regex>]
+#             [EMULATE <cpu>...] [VALGRIND])
+#
+# EMULATE runs the same command again on each named processor, which must be
+# one of ZELKOR_EMULATED_CPUS, under qemu-user (x86-64 hosts; label qemu).
+# VALGRIND runs it under memcheck (label valgrind, at most 600 s), except in
+# a sanitizer build, whose runtime valgrind cannot host.  Both runs are slow,
+# so they sample the sweeps, and both skip (77) where their tool is missing.
+function(zelkor_test)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "${_zelkor_test_flags}" "${_zelkor_test_values}"
+                        "${_zelkor_test_lists}")
+  if(arg_UNPARSED_ARGUMENTS OR NOT arg_NAME OR NOT arg_COMMAND OR NOT arg_LABELS)
+    message(FATAL_ERROR "zelkor_test(${ARGV}): needs NAME, COMMAND and LABELS, "
+                        "and nothing unnamed")
+  endif()
+  zelkor_test_full_name(name ${arg_NAME})
+  foreach(cpu IN LISTS arg_EMULATE)
+    if(NOT cpu IN_LIST ZELKOR_EMULATED_CPUS)
+      message(FATAL_ERROR "${name}: no emulated processor ${cpu} "
+                          "(ZELKOR_EMULATED_CPUS: ${ZELKOR_EMULATED_CPUS})")
+    endif()
+  endforeach()
+
+  list(POP_FRONT arg_COMMAND program)
+  if(TARGET ${program})
+    set(program $<TARGET_FILE:${program}>)
+  endif()
+
+  add_test(NAME ${name} COMMAND ${program} ${arg_COMMAND})
+  set_tests_properties(${name} PROPERTIES LABELS "${arg_LABELS}")
+  foreach(property TIMEOUT SKIP_RETURN_CODE PASS_REGULAR_EXPRESSION ENVIRONMENT)
+    if(DEFINED arg_${property})
+      set_tests_properties(${name} PROPERTIES ${property} "${arg_${property}}")
+    endif()
+  endforeach()
+
+  set(sampled ${arg_ENVIRONMENT} ZELKOR_SWEEP=quick)
+  if(ZELKOR_X86_64)
+    foreach(cpu IN LISTS arg_EMULATE)
+      add_test(NAME ${name}.${cpu}
+               COMMAND ${ZELKOR_TEST_HARNESS}/run_emulated.sh ${cpu} ${program} ${arg_COMMAND})
+      set_tests_properties(${name}.${cpu} PROPERTIES LABELS qemu
+                           ENVIRONMENT "${sampled}" SKIP_RETURN_CODE 77)
+    endforeach()
+  endif()
+  if(arg_VALGRIND AND NOT ZELKOR_SANITIZER)
+    add_test(NAME ${name}.valgrind
+             COMMAND ${ZELKOR_TEST_HARNESS}/run_valgrind.sh ${program} ${arg_COMMAND})
+    set_tests_properties(${name}.valgrind PROPERTIES LABELS valgrind
+                         ENVIRONMENT "${sampled}" SKIP_RETURN_CODE 77 TIMEOUT 600)
+  endif()
+endfunction()
+
+# zelkor_gtest(<target> SOURCES <files>... [LIBS <libraries>...]
+#              [INCLUDES <dirs>...] [DEFINITIONS <definitions>...]
+#              [LINK_OPTIONS <options>...] [DEPENDS <targets>...] [X86_ONLY]
+#              [NAME <name> LABELS <labels>... <other zelkor_test options>])
+#
+# A GoogleTest program (GTest::gtest_main linked in) and, given a NAME, its
+# test as zelkor_test declares it, with the program as the command; without
+# a NAME the caller declares the program's runs itself.  X86_ONLY: the
+# program needs the x86-64 kernel tiers and exists nowhere else.
+function(zelkor_gtest target)
+  set(own_flags X86_ONLY)
+  set(own_lists SOURCES LIBS INCLUDES DEFINITIONS LINK_OPTIONS DEPENDS)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "${own_flags};${_zelkor_test_flags}"
+                        "${_zelkor_test_values}" "${own_lists};${_zelkor_test_lists}")
+  if(arg_UNPARSED_ARGUMENTS OR NOT arg_SOURCES OR arg_COMMAND)
+    message(FATAL_ERROR "zelkor_gtest(${ARGV}): needs SOURCES; the program is the COMMAND")
+  endif()
+  if(arg_X86_ONLY AND NOT ZELKOR_X86_64)
+    return()
+  endif()
+
+  add_executable(${target} ${arg_SOURCES})
+  target_link_libraries(${target} PRIVATE ${arg_LIBS} GTest::gtest_main)
+  target_include_directories(${target} PRIVATE ${arg_INCLUDES})
+  target_compile_definitions(${target} PRIVATE ${arg_DEFINITIONS})
+  target_link_options(${target} PRIVATE ${arg_LINK_OPTIONS})
+  if(arg_DEPENDS)
+    add_dependencies(${target} ${arg_DEPENDS})
+  endif()
+
+  if(NOT arg_NAME)
+    if(arg_LABELS)
+      message(FATAL_ERROR "zelkor_gtest(${target}): LABELS without a NAME for the test")
+    endif()
+    return()
+  endif()
+  set(test_args COMMAND ${target})
+  foreach(option IN LISTS _zelkor_test_flags)
+    if(arg_${option})
+      list(APPEND test_args ${option})
+    endif()
+  endforeach()
+  foreach(option IN LISTS _zelkor_test_values _zelkor_test_lists)
+    if(DEFINED arg_${option})
+      list(APPEND test_args ${option} ${arg_${option}})
+    endif()
+  endforeach()
+  zelkor_test(${test_args})
+endfunction()
