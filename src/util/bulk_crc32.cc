@@ -87,11 +87,12 @@ inline bool store_or_verify(uint32_t *sums, uint32_t crc, bool is_verify) {
 // The kernel path.  Compute mode lets the kernel write straight into sums.
 // Verify mode computes a batch of words into a small buffer and compares them
 // in chunk order, so the report names the earliest failing chunk exactly as
-// the routine path would.  A batch is whole groups of every kernel, and is
-// bounded in bytes too: a mismatch in its first chunk is found after reading
-// no more than the rest of that chunk's group of three (as the routine path
-// reads) or kMaxReadPastMismatch bytes past its end, whichever is more, so
-// that a bad chunk among long ones is reported at once.
+// the routine path would.  A batch of short chunks is whole groups of every
+// kernel; the batch is bounded in bytes as well, so that a mismatch in its
+// first chunk is found after reading no more than the rest of that chunk's
+// group of three (as the routine path reads) or kMaxReadPastMismatch bytes
+// past its end, whichever is more: a bad chunk among long ones is reported
+// at once.
 constexpr size_t kBatch = 6 * zelkor::kKernelGroupMultiple;
 static_assert(kBatch % zelkor::kKernelGroupMultiple == 0);
 constexpr size_t kMaxReadPastMismatch = 64 * 1024;
@@ -168,7 +169,9 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
 
   // The load-time constructor read the processor's features once and put
   // the fastest kernel this processor runs into each type's record, together
-  // with the slot routine it stands for (crc/tiers.cc).  A kernel computes
+  // with the slot routine it stands for (crc/tiers.cc): for CRC32C from a
+  // table of processor families (CRC32 chains, vector folds beside them),
+  // for CRC-32 the widest carry-less fold there is.  A kernel computes
   // exactly the words its routine would, and runs only while the slot still
   // holds that routine, so a routine installed by anyone else is called as
   // always, three chunks at a time.
