@@ -10,6 +10,7 @@ packages=(
   valgrind      # memcheck over the native unit tests
   clang-14            # the libFuzzer targets (scripts/fuzz.sh)
   libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes for clang
+  gnuplot-nox   # the peer benchmark's chart (scripts/bench-peers.sh --chart)
 )
 
 missing=()
