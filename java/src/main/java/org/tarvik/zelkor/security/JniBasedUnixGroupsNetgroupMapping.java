@@ -16,6 +16,9 @@ public class JniBasedUnixGroupsNetgroupMapping {
   // Static: the state it guards is the process's, not the instance's.
   private static final Object NETGROUP_LOCK = new Object();
 
+  /** A mapping; every instance shares the one lock over the process's enumeration. */
+  public JniBasedUnixGroupsNetgroupMapping() {}
+
   /**
    * The users named in the triples of a netgroup; safe to call from any number of threads.
    *

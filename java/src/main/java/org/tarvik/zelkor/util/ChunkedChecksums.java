@@ -1,0 +1,331 @@
+package org.tarvik.zelkor.util;
+
+import java.nio.ByteBuffer;
+import java.nio.ReadOnlyBufferException;
+import java.util.Objects;
+
+/**
+ * Per-chunk checksums of a whole buffer in one call, computed or verified in {@code
+ * libzelkor.so} (load it first with {@link NativeCodeLoader}).
+ *
+ * <p>The data is cut into chunks of {@code bytesPerChecksum} bytes, the last of which may be
+ * shorter. Each chunk has one stored checksum word of four bytes, in chunk order: the value that
+ * {@code (int) getValue()} of the JDK's {@link java.util.zip.CRC32C} (or {@link
+ * java.util.zip.CRC32}) gives for the chunk alone, written big-endian whatever the buffer's byte
+ * order.
+ *
+ * <p>Buffers of every kind are taken as they are: direct ones through their address, without a
+ * copy; heap ones through their array; read-only heap ones, which expose no array, through a
+ * bounded copy. The positions, limits and marks of the buffers never change. A heap array is
+ * held out of the garbage collector's reach for one slice of whole chunks at a time, at most 1
+ * MiB of data and 1 MiB of checksum words; a single chunk longer than that is a slice of its own
+ * and holds the collector for its whole length.
+ *
+ * <p>No state: any number of threads may call in at once, each on buffers that no other thread
+ * changes meanwhile. Bad arguments raise their exception before anything is written.
+ */
+public final class ChunkedChecksums {
+  /** The checksum of a chunk. */
+  public enum Type {
+    /** CRC-32C (Castagnoli), as {@link java.util.zip.CRC32C}. */
+    CRC32C,
+    /** zlib's CRC-32, as {@link java.util.zip.CRC32}. */
+    CRC32
+  }
+
+  // Read-only heap buffers are copied in pieces of whole chunks of about this
+  // many bytes, so that the copy stays small whatever the buffer's size.
+  private static final int COPY_PIECE_BYTES = 64 * 1024;
+
+  private ChunkedChecksums() {}
+
+  /**
+   * Stores the checksum of every chunk of {@code data}'s remaining bytes into {@code sums}, four
+   * bytes each, from its position on.
+   *
+   * @throws NullPointerException if an argument is null
+   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1
+   * @throws ReadOnlyBufferException if {@code sums} is read-only
+   * @throws IndexOutOfBoundsException if {@code sums} has fewer remaining bytes than four per
+   *     chunk
+   * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
+   */
+  public static void compute(Type type, int bytesPerChecksum, ByteBuffer data, ByteBuffer sums) {
+    checkCommon(type, bytesPerChecksum, data, sums, "data", "sums");
+    if (sums.isReadOnly()) {
+      throw new ReadOnlyBufferException();
+    }
+    try {
+      run(type, bytesPerChecksum, data, sums, 0, false);
+    } catch (ChecksumMismatchException e) {
+      throw new AssertionError("compute reported a mismatch", e);
+    }
+  }
+
+  /**
+   * Checks every chunk of {@code data}'s remaining bytes against its stored word in {@code sums},
+   * from its position on, in chunk order.
+   *
+   * @param basePosition the position that the first byte of the data has for the caller; a
+   *     mismatch is reported at this plus the failing chunk's offset from {@code data}'s position
+   * @throws ChecksumMismatchException for the first chunk whose checksum differs
+   * @throws NullPointerException if an argument is null
+   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1
+   * @throws IndexOutOfBoundsException if {@code sums} has fewer remaining bytes than four per
+   *     chunk
+   * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
+   */
+  public static void verify(
+      Type type, int bytesPerChecksum, ByteBuffer data, ByteBuffer sums, long basePosition)
+      throws ChecksumMismatchException {
+    checkCommon(type, bytesPerChecksum, data, sums, "data", "sums");
+    run(type, bytesPerChecksum, data, sums, basePosition, true);
+  }
+
+  /**
+   * Stores the checksum of every chunk of {@code data[offset, offset + length)} into {@code
+   * sums}, four bytes each, from {@code sumsOffset} on.
+   *
+   * @throws NullPointerException if an argument is null
+   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1
+   * @throws IndexOutOfBoundsException if the range lies outside {@code data}, or {@code sums} has
+   *     no room from {@code sumsOffset} for four bytes per chunk
+   * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
+   */
+  public static void compute(
+      Type type,
+      int bytesPerChecksum,
+      byte[] data,
+      int offset,
+      int length,
+      byte[] sums,
+      int sumsOffset) {
+    checkArrays(type, bytesPerChecksum, data, offset, length, sums, sumsOffset);
+    try {
+      call(type, bytesPerChecksum, null, data, offset, length, null, sums, sumsOffset, 0, false);
+    } catch (ChecksumMismatchException e) {
+      throw new AssertionError("compute reported a mismatch", e);
+    }
+  }
+
+  /**
+   * Checks every chunk of {@code data[offset, offset + length)} against its stored word in
+   * {@code sums}, from {@code sumsOffset} on, in chunk order.
+   *
+   * @param basePosition the position that {@code data[offset]} has for the caller; a mismatch is
+   *     reported at this plus the failing chunk's offset from {@code offset}
+   * @throws ChecksumMismatchException for the first chunk whose checksum differs
+   * @throws NullPointerException if an argument is null
+   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1
+   * @throws IndexOutOfBoundsException if the range lies outside {@code data}, or {@code sums}
+   *     holds no four bytes per chunk from {@code sumsOffset}
+   * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
+   */
+  public static void verify(
+      Type type,
+      int bytesPerChecksum,
+      byte[] data,
+      int offset,
+      int length,
+      byte[] sums,
+      int sumsOffset,
+      long basePosition)
+      throws ChecksumMismatchException {
+    checkArrays(type, bytesPerChecksum, data, offset, length, sums, sumsOffset);
+    call(
+        type, bytesPerChecksum, null, data, offset, length, null, sums, sumsOffset, basePosition,
+        true);
+  }
+
+  private static void checkCommon(
+      Type type, int bytesPerChecksum, Object data, Object sums, String dataName, String sumsName) {
+    Objects.requireNonNull(type, "type");
+    Objects.requireNonNull(data, dataName);
+    Objects.requireNonNull(sums, sumsName);
+    if (bytesPerChecksum < 1) {
+      throw new IllegalArgumentException("bytesPerChecksum " + bytesPerChecksum + " is below 1");
+    }
+  }
+
+  private static void checkArrays(
+      Type type,
+      int bytesPerChecksum,
+      byte[] data,
+      int offset,
+      int length,
+      byte[] sums,
+      int sumsOffset) {
+    checkCommon(type, bytesPerChecksum, data, sums, "data", "sums");
+    Objects.checkFromIndexSize(offset, length, data.length);
+    if (sumsOffset < 0 || sumsOffset > sums.length) {
+      throw new IndexOutOfBoundsException(
+          "sumsOffset " + sumsOffset + " out of bounds for length " + sums.length);
+    }
+    checkRoom(length, bytesPerChecksum, sums.length - sumsOffset);
+  }
+
+  // Four bytes per chunk, the last chunk counted even when partial; in long
+  // arithmetic, since a length near 2^31 with chunks of a few bytes needs
+  // more bytes of checksums than an int counts.
+  private static void checkRoom(int length, int bytesPerChecksum, int room) {
+    long words = (length + (long) bytesPerChecksum - 1) / bytesPerChecksum;
+    if (4 * words > room) {
+      throw new IndexOutOfBoundsException(
+          "sums has room for "
+              + room
+              + " bytes, but "
+              + length
+              + " bytes of data in chunks of "
+              + bytesPerChecksum
+              + " need "
+              + words
+              + " checksums of 4 bytes ("
+              + 4 * words
+              + " bytes)");
+    }
+  }
+
+  private static void run(
+      Type type,
+      int bytesPerChecksum,
+      ByteBuffer data,
+      ByteBuffer sums,
+      long basePosition,
+      boolean verify)
+      throws ChecksumMismatchException {
+    int dataPosition = data.position();
+    int length = data.limit() - dataPosition;
+    int sumsPosition = sums.position();
+    checkRoom(length, bytesPerChecksum, sums.limit() - sumsPosition);
+    boolean copyData = !data.isDirect() && !data.hasArray();
+    boolean copySums = !sums.isDirect() && !sums.hasArray();
+    if (!copyData && !copySums) {
+      call(
+          type,
+          bytesPerChecksum,
+          data.isDirect() ? data : null,
+          data.isDirect() ? null : data.array(),
+          data.isDirect() ? dataPosition : data.arrayOffset() + dataPosition,
+          length,
+          sums.isDirect() ? sums : null,
+          sums.isDirect() ? null : sums.array(),
+          sums.isDirect() ? sumsPosition : sums.arrayOffset() + sumsPosition,
+          basePosition,
+          verify);
+      return;
+    }
+    // Only verify gets here with read-only sums: compute refused them.
+    int pieceChunks = Math.max(1, COPY_PIECE_BYTES / bytesPerChecksum);
+    long pieceBytesLong = (long) pieceChunks * bytesPerChecksum;
+    int pieceBytes = (int) Math.min(pieceBytesLong, length);
+    byte[] dataCopy = copyData ? new byte[pieceBytes] : null;
+    byte[] sumsCopy = copySums ? new byte[4 * pieceChunks] : null;
+    int done = 0;
+    do {
+      int n = Math.min(pieceBytes, length - done);
+      int words = (int) ((n + (long) bytesPerChecksum - 1) / bytesPerChecksum);
+      int dataAt = dataPosition + done;
+      int sumsAt = sumsPosition + 4 * (done / bytesPerChecksum);
+      ByteBuffer dataBuffer = null;
+      byte[] dataArray;
+      int dataOffset;
+      if (copyData) {
+        data.get(dataAt, dataCopy, 0, n);
+        dataArray = dataCopy;
+        dataOffset = 0;
+      } else if (data.isDirect()) {
+        dataBuffer = data;
+        dataArray = null;
+        dataOffset = dataAt;
+      } else {
+        dataArray = data.array();
+        dataOffset = data.arrayOffset() + dataAt;
+      }
+      ByteBuffer sumsBuffer = null;
+      byte[] sumsArray;
+      int sumsOffset;
+      if (copySums) {
+        sums.get(sumsAt, sumsCopy, 0, 4 * words);
+        sumsArray = sumsCopy;
+        sumsOffset = 0;
+      } else if (sums.isDirect()) {
+        sumsBuffer = sums;
+        sumsArray = null;
+        sumsOffset = sumsAt;
+      } else {
+        sumsArray = sums.array();
+        sumsOffset = sums.arrayOffset() + sumsAt;
+      }
+      call(
+          type,
+          bytesPerChecksum,
+          dataBuffer,
+          dataArray,
+          dataOffset,
+          n,
+          sumsBuffer,
+          sumsArray,
+          sumsOffset,
+          basePosition + done,
+          verify);
+      done += n;
+    } while (done < length);
+  }
+
+  // Always reaches the native side, even for no data, so that a library that
+  // is not loaded shows the same way whatever the arguments.
+  private static void call(
+      Type type,
+      int bytesPerChecksum,
+      ByteBuffer dataBuffer,
+      byte[] dataArray,
+      int dataOffset,
+      int length,
+      ByteBuffer sumsBuffer,
+      byte[] sumsArray,
+      int sumsOffset,
+      long basePosition,
+      boolean verify)
+      throws ChecksumMismatchException {
+    try {
+      checksum(
+          type.ordinal(),
+          bytesPerChecksum,
+          dataBuffer,
+          dataArray,
+          dataOffset,
+          length,
+          sumsBuffer,
+          sumsArray,
+          sumsOffset,
+          basePosition,
+          verify);
+    } catch (UnsatisfiedLinkError e) {
+      UnsatisfiedLinkError notLoaded =
+          new UnsatisfiedLinkError(
+              "libzelkor.so is not loaded: call NativeCodeLoader.load before ChunkedChecksums ("
+                  + e.getMessage()
+                  + ")");
+      notLoaded.initCause(e);
+      throw notLoaded;
+    }
+  }
+
+  // Exactly one of dataBuffer (direct) and dataArray is non-null, and the
+  // same for the sums; offsets count from the buffer's address or the
+  // array's start, and every range has been checked.  type is an ordinal of
+  // Type.
+  private static native void checksum(
+      int type,
+      int bytesPerChecksum,
+      ByteBuffer dataBuffer,
+      byte[] dataArray,
+      int dataOffset,
+      int length,
+      ByteBuffer sumsBuffer,
+      byte[] sumsArray,
+      int sumsOffset,
+      long basePosition,
+      boolean verify)
+      throws ChecksumMismatchException;
+}

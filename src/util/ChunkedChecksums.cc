@@ -1,0 +1,182 @@
+// ChunkedChecksums.cc -- bulk_crc over Java buffers, behind the native
+// method of org.tarvik.zelkor.util.ChunkedChecksums.
+//
+// The Java side checks every argument and range and hands over, for the
+// data and for the checksum words each, either a direct buffer (read through
+// its address, no copy) or a byte array (held with GetPrimitiveArrayCritical
+// one slice at a time, see ChunkedChecksums_internal.h).  No state: any
+// number of threads may call in at once.
+#include "ChunkedChecksums_internal.h"
+
+#include <jni.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <arpa/inet.h>
+
+#include "bulk_crc32.h"
+#include "io/nativeio/jni_out_of_memory.h"
+
+namespace {
+
+constexpr char MISMATCH_CLASS[] = "org/tarvik/zelkor/util/ChecksumMismatchException";
+constexpr char ILLEGAL_ARGUMENT[] = "java/lang/IllegalArgumentException";
+
+// bulk_crc stores and reads whole 32-bit words, but a checksum area in a
+// Java array or buffer starts wherever the caller says.  An unaligned one
+// goes through this many words on the stack at a time.
+constexpr size_t kBounceWords = 1024;
+
+// bulk_crc over data[0, len) with the words at sums, aligned or not.
+// Verify mode when error_info is non-null; its bad_data then points into
+// data.
+int checksum_range(int checksum_type, int bytes_per_checksum, const uint8_t *data, size_t len,
+                   uint8_t *sums, crc32_error_t *error_info) {
+  if (reinterpret_cast<uintptr_t>(sums) % alignof(uint32_t) == 0) {
+    return bulk_crc(data, len, reinterpret_cast<uint32_t *>(sums), checksum_type,
+                    bytes_per_checksum, error_info);
+  }
+  const size_t chunk = static_cast<size_t>(bytes_per_checksum);
+  const size_t batch = kBounceWords * chunk;
+  uint32_t words[kBounceWords];
+  while (len > 0) {
+    const size_t n = len < batch ? len : batch;
+    const size_t count = (n + chunk - 1) / chunk;
+    if (error_info != nullptr) memcpy(words, sums, 4 * count);
+    const int rc = bulk_crc(data, n, words, checksum_type, bytes_per_checksum, error_info);
+    if (rc != BULK_CRC_OK) return rc;
+    if (error_info == nullptr) memcpy(sums, words, 4 * count);
+    data += n;
+    len -= n;
+    sums += 4 * count;
+  }
+  return BULK_CRC_OK;
+}
+
+void throw_new(JNIEnv *env, const char *class_name, const char *message) {
+  jclass error_class = env->FindClass(class_name);
+  if (error_class == nullptr) return;  // FindClass's own exception stands
+  env->ThrowNew(error_class, message);
+  env->DeleteLocalRef(error_class);
+}
+
+// The exception is made by its constructor, which formats the message, so
+// its fields and text are the Java class's alone.  A host that fails without
+// raising anything still must not let the mismatch pass as success.
+void throw_mismatch(JNIEnv *env, jlong position, const crc32_error_t &error) {
+  jclass mismatch = env->FindClass(MISMATCH_CLASS);
+  if (mismatch != nullptr) {
+    jmethodID init = env->GetMethodID(mismatch, "<init>", "(JII)V");
+    if (init != nullptr) {
+      // Both words are in stored form, big-endian in memory: read as
+      // big-endian they are the CRC values Java's checksums give.
+      auto e = static_cast<jthrowable>(
+          env->NewObject(mismatch, init, position, static_cast<jint>(ntohl(error.expected_crc)),
+                         static_cast<jint>(ntohl(error.got_crc))));
+      if (e != nullptr) {
+        env->Throw(e);
+        env->DeleteLocalRef(e);
+      }
+    }
+    env->DeleteLocalRef(mismatch);
+  }
+  zelkor::raise_out_of_memory(env, "checksum mismatch could not be raised");
+}
+
+// The address of a direct buffer, or null with an exception pending.  JNI
+// gives null without an exception for a buffer it cannot reach.
+uint8_t *direct_address(JNIEnv *env, jobject buffer, const char *which) {
+  auto *address = static_cast<uint8_t *>(env->GetDirectBufferAddress(buffer));
+  if (address == nullptr && !env->ExceptionCheck()) {
+    char message[96];
+    snprintf(message, sizeof message, "%s: JNI gives no address for this direct buffer", which);
+    throw_new(env, ILLEGAL_ARGUMENT, message);
+  }
+  return address;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
+    JNIEnv *env, jclass /*clazz*/, jint type, jint bytes_per_checksum, jobject data_buffer,
+    jbyteArray data_array, jint data_offset, jint length, jobject sums_buffer,
+    jbyteArray sums_array, jint sums_offset, jlong base_position, jboolean verify) {
+  if (length <= 0) return;
+  // Type.ordinal(); anything else reaches bulk_crc, which rejects it.
+  const int checksum_type = type == 0 ? CRC32C_POLYNOMIAL
+                            : type == 1 ? CRC32_ZLIB_POLYNOMIAL
+                                        : -1;
+  // No JNI call is allowed while an array is held, so the addresses come
+  // first.
+  uint8_t *data_address = nullptr;
+  uint8_t *sums_address = nullptr;
+  if (data_buffer != nullptr && (data_address = direct_address(env, data_buffer, "data")) == nullptr)
+    return;
+  if (sums_buffer != nullptr && (sums_address = direct_address(env, sums_buffer, "sums")) == nullptr)
+    return;
+
+  const size_t total = static_cast<size_t>(length);
+  const size_t chunk = bytes_per_checksum > 0 ? static_cast<size_t>(bytes_per_checksum) : 1;
+  // Whole chunks per hold: within the bound for the data and for the words
+  // alike, and at least one.  Two direct buffers hold nothing: one pass.
+  size_t slice_bytes = total;
+  if (data_array != nullptr || sums_array != nullptr) {
+    size_t slice_chunks = zelkor::kCriticalSliceBytes / chunk;
+    if (slice_chunks > zelkor::kCriticalSliceBytes / 4) slice_chunks = zelkor::kCriticalSliceBytes / 4;
+    if (slice_chunks == 0) slice_chunks = 1;
+    if (slice_chunks <= total / chunk) slice_bytes = slice_chunks * chunk;
+  }
+
+  crc32_error_t error = {};
+  crc32_error_t *error_info = verify ? &error : nullptr;
+  for (size_t done = 0; done < total; done += slice_bytes) {
+    const size_t n = total - done < slice_bytes ? total - done : slice_bytes;
+    uint8_t *data_base = data_address;
+    uint8_t *sums_base = sums_address;
+    if (data_array != nullptr) {
+      data_base = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(data_array, nullptr));
+      if (data_base == nullptr) {
+        zelkor::raise_out_of_memory(env, "data array could not be reached");
+        return;
+      }
+    }
+    if (sums_array != nullptr) {
+      sums_base = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(sums_array, nullptr));
+      if (sums_base == nullptr) {
+        if (data_array != nullptr) env->ReleasePrimitiveArrayCritical(data_array, data_base, JNI_ABORT);
+        zelkor::raise_out_of_memory(env, "checksum array could not be reached");
+        return;
+      }
+    }
+    const uint8_t *slice = data_base + data_offset + done;
+    const int rc = checksum_range(checksum_type, bytes_per_checksum, slice, n,
+                                  sums_base + sums_offset + 4 * (done / chunk), error_info);
+    const size_t bad_offset = rc == BULK_CRC_MISMATCH ? done + (error.bad_data - slice) : 0;
+    // The data is only read: nothing to copy back.  Computed words are.
+    if (sums_array != nullptr)
+      env->ReleasePrimitiveArrayCritical(sums_array, sums_base, verify ? JNI_ABORT : 0);
+    if (data_array != nullptr) env->ReleasePrimitiveArrayCritical(data_array, data_base, JNI_ABORT);
+
+    if (rc == BULK_CRC_MISMATCH) {
+      // In unsigned arithmetic: a base near the top of the range wraps
+      // rather than being undefined.
+      throw_mismatch(env, static_cast<jlong>(static_cast<uint64_t>(base_position) + bad_offset),
+                     error);
+      return;
+    }
+    if (rc != BULK_CRC_OK) {
+      // Only a caller other than the Java class can pass what bulk_crc
+      // refuses; its words are untouched then.
+      char message[96];
+      snprintf(message, sizeof message, "checksum type %d with %d bytes per checksum refused",
+               static_cast<int>(type), static_cast<int>(bytes_per_checksum));
+      throw_new(env, ILLEGAL_ARGUMENT, message);
+      return;
+    }
+  }
+}
+
+}  // extern "C"
