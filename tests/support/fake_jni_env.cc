@@ -116,6 +116,80 @@ struct FakeJniSlots {
     return true;
   }
 
+  // "(a, b, c)" for a call's arguments.
+  static std::string format_args(const FakeJniEnv &f, const std::vector<Arg> &values) {
+    std::string text = "(";
+    for (size_t i = 0; i < values.size(); ++i) {
+      const Arg &a = values[i];
+      text += i ? ", " : "";
+      switch (a.type) {
+        case 'L': text += f.describe(a.value.l); break;
+        case 'J': text += std::to_string(a.value.j); break;
+        case 'F': text += std::to_string(a.value.f); break;
+        case 'D': text += std::to_string(a.value.d); break;
+        case 'Z': text += a.value.z ? "true" : "false"; break;
+        default: text += std::to_string(a.value.i); break;  // I, B, C, S
+      }
+    }
+    return text + ")";
+  }
+
+  static void *JNICALL GetDirectBufferAddress(JNIEnv *env, jobject buffer) {
+    FakeJniEnv &f = FakeJniEnv::of(env);
+    auto outcome = f.enter("GetDirectBufferAddress", f.describe(buffer));
+    int o = f.object_of(buffer, "GetDirectBufferAddress");
+    if (outcome) {
+      f.fail_now("GetDirectBufferAddress", *outcome, "");
+      return nullptr;
+    }
+    // Anything but a direct buffer gives null, as in HotSpot.
+    if (o < 0 || f.objects_[o].kind != Kind::kDirectBuffer) return nullptr;
+    return f.addresses_[o];
+  }
+
+  static void *JNICALL GetPrimitiveArrayCritical(JNIEnv *env, jarray array, jboolean *is_copy) {
+    FakeJniEnv &f = FakeJniEnv::of(env);
+    auto outcome = f.enter("GetPrimitiveArrayCritical", f.describe(array));
+    int o = f.object_of(array, "GetPrimitiveArrayCritical");
+    if (!has_kind(f, o, Kind::kByteArray, "GetPrimitiveArrayCritical of " + f.describe(array)))
+      return nullptr;
+    if (outcome) {
+      f.fail_now("GetPrimitiveArrayCritical", *outcome, "");
+      return nullptr;
+    }
+    const std::vector<uint8_t> &bytes = f.bytes_[o];
+    // One byte more than the array, so that an empty array still has an
+    // address of its own.
+    auto *copy = static_cast<uint8_t *>(std::malloc(bytes.size() + 1));
+    std::memcpy(copy, bytes.data(), bytes.size());
+    f.holds_.push_back(FakeJniEnv::Hold{++f.hold_serial_, array, o, copy});
+    if (is_copy != nullptr) *is_copy = JNI_TRUE;
+    return copy;
+  }
+
+  static void JNICALL ReleasePrimitiveArrayCritical(JNIEnv *env, jarray array, void *carray,
+                                                    jint mode) {
+    FakeJniEnv &f = FakeJniEnv::of(env);
+    std::string how = mode == 0            ? "0"
+                      : mode == JNI_COMMIT ? "JNI_COMMIT"
+                      : mode == JNI_ABORT  ? "JNI_ABORT"
+                                           : "mode " + std::to_string(mode);
+    f.enter("ReleasePrimitiveArrayCritical", f.describe(array) + " " + how);
+    int o = f.object_of(array, "ReleasePrimitiveArrayCritical");
+    auto it = std::find_if(f.holds_.begin(), f.holds_.end(),
+                           [&](const FakeJniEnv::Hold &h) { return h.copy == carray; });
+    if (it == f.holds_.end() || it->object != o) {
+      ADD_FAILURE() << "ReleasePrimitiveArrayCritical of " << f.describe(array)
+                    << " with a pointer its GetPrimitiveArrayCritical did not give";
+      return;
+    }
+    std::vector<uint8_t> &bytes = f.bytes_[o];
+    if (mode != JNI_ABORT) std::memcpy(bytes.data(), it->copy, bytes.size());
+    if (mode == JNI_COMMIT) return;
+    std::free(it->copy);
+    f.holds_.erase(it);
+  }
+
   static jclass JNICALL FindClass(JNIEnv *env, const char *name) {
     FakeJniEnv &f = FakeJniEnv::of(env);
     if (auto outcome = f.enter("FindClass", name)) {
@@ -163,6 +237,12 @@ struct FakeJniSlots {
     if (outcome) {
       f.fail_now("Throw", *outcome, "");
       return JNI_ERR;
+    }
+    // NewObject makes throwables as plain instances: the fake knows no
+    // class hierarchy, so any instance may be thrown.
+    if (o >= 0 && f.objects_[o].kind == Kind::kInstance) {
+      f.pending_ = JavaException{f.objects_[o].class_name, std::nullopt};
+      return JNI_OK;
     }
     if (!has_kind(f, o, Kind::kThrowable, "Throw needs a throwable, got " + f.describe(obj)))
       return JNI_ERR;
@@ -285,18 +365,23 @@ struct FakeJniSlots {
   static jobject JNICALL NewObjectV(JNIEnv *env, jclass clazz, jmethodID constructor,
                                     va_list args) {
     FakeJniEnv &f = FakeJniEnv::of(env);
-    auto outcome = f.enter("NewObject", f.describe(constructor));
-    int o = f.object_of(clazz, "NewObject");
     const FakeJniEnv::Member *m = f.member(constructor);
+    // Arguments, if any, follow the constructor: "...<init>:(JII)V(1, 2, 3)".
+    std::string detail = f.describe(constructor);
+    bool usable = m != nullptr && !m->is_field && !m->is_static && m->name == "<init>";
+    if (usable) {
+      std::vector<Arg> values = read_args(m->signature, args);
+      if (!values.empty()) detail += format_args(f, values);
+    }
+    auto outcome = f.enter("NewObject", detail);
+    int o = f.object_of(clazz, "NewObject");
     std::string complaint =
         "NewObject with class " + f.describe(clazz) + " and constructor " + f.describe(constructor);
     if (!has_kind(f, o, Kind::kClass, complaint)) return nullptr;
-    if (m == nullptr || m->is_field || m->is_static || m->name != "<init>" ||
-        m->class_name != f.objects_[o].class_name) {
+    if (!usable || m->class_name != f.objects_[o].class_name) {
       ADD_FAILURE() << complaint;
       return nullptr;
     }
-    read_args(m->signature, args);
     if (outcome) {
       f.fail_now("NewObject", *outcome, "");
       return nullptr;
@@ -322,20 +407,7 @@ struct FakeJniSlots {
       return nullptr;
     }
     std::vector<Arg> values = read_args(m->signature, args);
-    std::string detail = m->class_name + "." + m->name + "(";
-    for (size_t i = 0; i < values.size(); ++i) {
-      const Arg &a = values[i];
-      detail += i ? ", " : "";
-      switch (a.type) {
-        case 'L': detail += f.describe(a.value.l); break;
-        case 'J': detail += std::to_string(a.value.j); break;
-        case 'F': detail += std::to_string(a.value.f); break;
-        case 'D': detail += std::to_string(a.value.d); break;
-        case 'Z': detail += a.value.z ? "true" : "false"; break;
-        default: detail += std::to_string(a.value.i); break;  // I, B, C, S
-      }
-    }
-    detail += ")";
+    std::string detail = m->class_name + "." + m->name + format_args(f, values);
     auto outcome = f.enter("CallStaticObjectMethod", detail);
     int o = f.object_of(clazz, "CallStaticObjectMethod");
     std::string complaint =
@@ -445,6 +517,8 @@ struct FakeJniSlots {
     FakeJniEnv &f = FakeJniEnv::of(env);
     f.enter("GetArrayLength", f.describe(array));
     int o = f.object_of(array, "GetArrayLength");
+    if (o >= 0 && f.objects_[o].kind == Kind::kByteArray)
+      return static_cast<jsize>(f.bytes_[o].size());
     if (!has_kind(f, o, Kind::kArray, "GetArrayLength of " + f.describe(array))) return 0;
     return static_cast<jsize>(f.objects_[o].elements.size());
   }
@@ -547,11 +621,45 @@ FakeJniEnv::FakeJniEnv() : table_{} {
   table_.NewObjectArray = S::NewObjectArray;
   table_.GetObjectArrayElement = S::GetObjectArrayElement;
   table_.SetObjectArrayElement = S::SetObjectArrayElement;
+  table_.GetDirectBufferAddress = S::GetDirectBufferAddress;
+  table_.GetPrimitiveArrayCritical = S::GetPrimitiveArrayCritical;
+  table_.ReleasePrimitiveArrayCritical = S::ReleasePrimitiveArrayCritical;
   functions = &table_;
 }
 
 FakeJniEnv::~FakeJniEnv() {
   for (char *chars : utf_chars_) std::free(chars);
+  for (const Hold &hold : holds_) std::free(hold.copy);
+}
+
+std::vector<FakeJniEnv::CriticalHold> FakeJniEnv::critical_holds() const {
+  std::vector<CriticalHold> holds;
+  for (const Hold &h : holds_)
+    holds.push_back(CriticalHold{h.serial, h.array, h.copy,
+                                 bytes_.at(h.object).size()});
+  return holds;
+}
+
+jbyteArray FakeJniEnv::new_byte_array(std::vector<uint8_t> bytes, const std::string &label) {
+  int o = add_object(Object{Object::kByteArray, "[B", label, true, {}, {}});
+  bytes_[o] = std::move(bytes);
+  return static_cast<jbyteArray>(new_ref(o, false));
+}
+
+std::vector<uint8_t> FakeJniEnv::byte_array(jbyteArray array) const {
+  auto it = refs_.find(reinterpret_cast<std::uintptr_t>(array));
+  if (it == refs_.end() || !it->second.live ||
+      objects_[static_cast<size_t>(it->second.object)].kind != Object::kByteArray) {
+    ADD_FAILURE() << "byte_array of " << describe(array);
+    return {};
+  }
+  return bytes_.at(it->second.object);
+}
+
+jobject FakeJniEnv::new_direct_buffer(void *address, const std::string &label) {
+  int o = add_object(Object{Object::kDirectBuffer, "java/nio/DirectByteBuffer", label, true, {}, {}});
+  addresses_[o] = address;
+  return new_ref(o, false);
 }
 
 void FakeJniEnv::fail(const std::string &function, int nth, Outcome outcome) {
@@ -606,6 +714,8 @@ std::string FakeJniEnv::describe(jobject ref) const {
     case Object::kClass: return o.class_name;
     case Object::kString: return quoted(o.text);
     case Object::kArray: return o.class_name + " array";
+    case Object::kByteArray: return "byte[] " + o.text;
+    case Object::kDirectBuffer: return "direct buffer " + o.text;
     case Object::kEnumConstant: return o.class_name + "." + o.text;
     case Object::kInstance:
     case Object::kThrowable: return o.class_name + " object";
@@ -669,6 +779,13 @@ std::optional<Outcome> FakeJniEnv::enter(const char *function, const std::string
   if (pending_ && !allowed_with_exception_pending(function)) {
     ADD_FAILURE() << function << " called with " << pending_->class_name
                   << " pending; JNI allows only Delete*/Release*/Exception* calls then";
+  }
+  std::string_view name(function);
+  if (!holds_.empty() && name != "GetPrimitiveArrayCritical" &&
+      name != "ReleasePrimitiveArrayCritical" && name != "GetStringCritical" &&
+      name != "ReleaseStringCritical") {
+    ADD_FAILURE() << function << " called while GetPrimitiveArrayCritical holds "
+                  << holds_.size() << " array(s); JNI allows no other call then";
   }
   int n = ++counts_[function];
   auto it = script_.find({function, n});

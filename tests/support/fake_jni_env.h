@@ -4,9 +4,13 @@
 // stand in for, so FakeJniEnv fills a JNINativeInterface_ of its own.  It
 // models just enough of a Java host to walk every failure path:
 //   - objects: classes (one per name), strings, instances with int fields,
-//     object arrays and throwables, reached through local or global
-//     references that it counts and checks (a deleted or unknown reference
-//     fails the test);
+//     object arrays, byte arrays, direct buffers and throwables, reached
+//     through local or global references that it counts and checks (a
+//     deleted or unknown reference fails the test);
+//   - critical holds: GetPrimitiveArrayCritical hands out a fresh copy of
+//     the array, as -Xcheck:jni does, so that writes survive only a release
+//     that copies back and a read after the release reads freed memory; any
+//     other JNI call while a hold is live fails the test;
 //   - scripted failures: the nth call of a function returns null (or JNI_ERR)
 //     with the function's usual exception pending, or without any exception,
 //     as JNI allows;
@@ -79,6 +83,15 @@ class FakeJniEnv : public JNIEnv {
   int live_global_refs() const;
   // GetStringUTFChars buffers not yet released.
   int utf_chars_held() const { return static_cast<int>(utf_chars_.size()); }
+  // GetPrimitiveArrayCritical copies not yet released, oldest first.  The
+  // serial counts every hold ever taken, from 1.
+  struct CriticalHold {
+    int serial;
+    jarray array;
+    const uint8_t *copy;
+    size_t size;
+  };
+  std::vector<CriticalHold> critical_holds() const;
 
   bool is_live(jobject ref) const;
   bool is_global(jobject ref) const;
@@ -95,17 +108,38 @@ class FakeJniEnv : public JNIEnv {
   std::optional<int> int_field(jobject obj, const std::string &name) const;
   // The elements of a string array; nullopt for a null element.
   std::vector<std::optional<std::string>> string_array(jobjectArray array) const;
+  // A byte[] that describe() calls "byte[] <label>".
+  jbyteArray new_byte_array(std::vector<uint8_t> bytes, const std::string &label);
+  std::vector<uint8_t> byte_array(jbyteArray array) const;
+  // A direct ByteBuffer over memory the test owns, "direct buffer <label>";
+  // a null address stands for a buffer whose address JNI cannot give.
+  jobject new_direct_buffer(void *address, const std::string &label);
 
  private:
   friend struct FakeJniSlots;
 
   struct Object {
-    enum Kind { kClass, kString, kInstance, kEnumConstant, kThrowable, kArray } kind;
+    enum Kind {
+      kClass,
+      kString,
+      kInstance,
+      kEnumConstant,
+      kThrowable,
+      kArray,
+      kByteArray,
+      kDirectBuffer
+    } kind;
     std::string class_name;  // the class named (kClass) or the object's class
     std::string text;        // string contents; enum constant name; throwable message
     bool has_text = false;
     std::map<std::string, int> int_fields;
     std::vector<int> elements;  // object indices, -1 for null
+  };
+  struct Hold {
+    int serial;
+    jarray array;
+    int object;
+    uint8_t *copy;
   };
   struct Ref {
     int object;
@@ -151,6 +185,10 @@ class FakeJniEnv : public JNIEnv {
   std::uintptr_t next_ref_ = 0x10000;
   std::vector<Member> members_;
   std::set<char *> utf_chars_;
+  std::map<int, std::vector<uint8_t>> bytes_;  // byte array contents, by object
+  std::map<int, void *> addresses_;             // direct buffer addresses, by object
+  std::vector<Hold> holds_;
+  int hold_serial_ = 0;
 };
 
 }  // namespace zelkor::testing

@@ -90,3 +90,19 @@ TEST(FakeJniEnvTest, VariadicCallsReachTheFakeInBothForms) {
 }
 
 }  // namespace
+
+TEST(FakeJniEnvTest, CriticalHoldsCopyAndForbidOtherCalls) {
+  FakeJniEnv env;
+  jbyteArray a = env.new_byte_array({1, 2, 3}, "a");
+  auto *p = static_cast<uint8_t *>(env.GetPrimitiveArrayCritical(a, nullptr));
+  // A nested hold is allowed; anything else is not.
+  auto *q = static_cast<uint8_t *>(env.GetPrimitiveArrayCritical(a, nullptr));
+  EXPECT_NONFATAL_FAILURE(env.ExceptionCheck(), "ExceptionCheck called while GetPrimitiveArrayCritical holds 2");
+  p[0] = 9;
+  q[1] = 8;
+  env.ReleasePrimitiveArrayCritical(a, q, JNI_ABORT);  // dropped
+  env.ReleasePrimitiveArrayCritical(a, p, 0);          // copied back
+  EXPECT_EQ(env.byte_array(a), (std::vector<uint8_t>{9, 2, 3}));
+  EXPECT_TRUE(env.critical_holds().empty());
+  EXPECT_NONFATAL_FAILURE(env.ReleasePrimitiveArrayCritical(a, p, 0), "did not give");
+}

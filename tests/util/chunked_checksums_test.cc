@@ -1,0 +1,349 @@
+// chunked_checksums_test.cc -- the native side of ChunkedChecksums on the
+// fake JNIEnv, with bulk_crc wrapped (-Wl,--wrap=bulk_crc): every byte
+// range the module hands over is seen against the array holds live at the
+// time, which proves the bound on each hold; a JVM cannot show it, since
+// -Xcheck:jni copies the whole array at every critical get.  The results
+// themselves are checked against the JDK's checksums in the JVM tests.
+#include <jni.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ChunkedChecksums_internal.h"
+#include "bulk_crc32.h"
+#include "fake_jni_env.h"
+
+extern "C" {
+JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
+    JNIEnv *env, jclass clazz, jint type, jint bytes_per_checksum, jobject data_buffer,
+    jbyteArray data_array, jint data_offset, jint length, jobject sums_buffer,
+    jbyteArray sums_array, jint sums_offset, jlong base_position, jboolean verify);
+int __real_bulk_crc(const uint8_t *data, size_t data_len, uint32_t *sums, int checksum_type,
+                    int bytes_per_checksum, crc32_error_t *error_info);
+}
+
+namespace {
+
+using zelkor::kCriticalSliceBytes;
+using zelkor::testing::FakeJniEnv;
+using zelkor::testing::Outcome;
+
+constexpr char kMismatch[] = "org/tarvik/zelkor/util/ChecksumMismatchException";
+constexpr jint kCrc32c = 0;  // Type.CRC32C.ordinal()
+
+// What the wrapped bulk_crc saw, per hold (by serial).
+struct HoldUse {
+  size_t data_bytes = 0;
+  size_t words = 0;
+};
+const FakeJniEnv *g_env = nullptr;
+bool g_data_in_array = false;
+int g_calls = 0;
+std::map<int, HoldUse> g_uses;
+
+}  // namespace
+
+extern "C" int __wrap_bulk_crc(const uint8_t *data, size_t data_len, uint32_t *sums,
+                               int checksum_type, int bytes_per_checksum,
+                               crc32_error_t *error_info) {
+  ++g_calls;
+  if (g_env != nullptr && bytes_per_checksum > 0) {
+    bool inside = false;
+    for (const FakeJniEnv::CriticalHold &h : g_env->critical_holds()) {
+      HoldUse &use = g_uses[h.serial];
+      use.data_bytes += data_len;
+      use.words += (data_len + bytes_per_checksum - 1) / bytes_per_checksum;
+      inside |= data >= h.copy && data + data_len <= h.copy + h.size;
+    }
+    if (g_data_in_array) {
+      EXPECT_TRUE(inside) << "data outside every live hold of the array";
+    }
+  }
+  return __real_bulk_crc(data, data_len, sums, checksum_type, bytes_per_checksum, error_info);
+}
+
+namespace {
+
+std::vector<uint8_t> random_bytes(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::vector<uint8_t> bytes(n);
+  for (uint8_t &b : bytes) b = static_cast<uint8_t>(gen());
+  return bytes;
+}
+
+// The stored words of data, as bytes in memory.
+std::vector<uint8_t> reference_sums(const std::vector<uint8_t> &data, size_t offset, size_t length,
+                                    int bpc) {
+  std::vector<uint32_t> words((length + bpc - 1) / bpc);
+  EXPECT_EQ(__real_bulk_crc(data.data() + offset, length, words.data(), CRC32C_POLYNOMIAL, bpc,
+                            nullptr),
+            0);
+  std::vector<uint8_t> bytes(4 * words.size());
+  if (!words.empty()) std::memcpy(bytes.data(), words.data(), bytes.size());
+  return bytes;
+}
+
+// One side of a call: a byte array, or a direct buffer over memory the test
+// keeps (the vector), with the offset the Java side would pass.
+struct Side {
+  std::vector<uint8_t> memory;
+  jbyteArray array = nullptr;
+  jobject buffer = nullptr;
+  jint offset = 0;
+};
+
+Side make_side(FakeJniEnv &env, bool direct, std::vector<uint8_t> memory, jint offset,
+               const std::string &label) {
+  Side side;
+  side.memory = std::move(memory);
+  side.offset = offset;
+  if (direct)
+    side.buffer = env.new_direct_buffer(side.memory.data(), label);
+  else
+    side.array = env.new_byte_array(side.memory, label);
+  return side;
+}
+
+std::vector<uint8_t> contents(FakeJniEnv &env, const Side &side) {
+  return side.array != nullptr ? env.byte_array(side.array) : side.memory;
+}
+
+void call(FakeJniEnv &env, jint type, jint bpc, const Side &data, jint length, const Side &sums,
+          jlong base, bool verify) {
+  g_env = &env;
+  g_data_in_array = data.array != nullptr;
+  g_uses.clear();
+  g_calls = 0;
+  Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
+      &env, nullptr, type, bpc, data.buffer, data.array, data.offset, length, sums.buffer,
+      sums.array, sums.offset, base, verify ? JNI_TRUE : JNI_FALSE);
+  g_env = nullptr;
+}
+
+struct SliceCase {
+  const char *name;
+  int bpc;
+  size_t length;
+  bool data_direct, sums_direct;
+  jint data_offset, sums_offset;  // an odd sums offset takes the unaligned path
+};
+
+const SliceCase kSliceCases[] = {
+    {"data_bound_arrays", 512, 5 * kCriticalSliceBytes / 2 + 3, false, false, 1, 4},
+    {"word_bound_arrays_unaligned_words", 1, kCriticalSliceBytes / 2 + 5, false, false, 0, 3},
+    {"chunks_past_the_bound", static_cast<int>(3 * kCriticalSliceBytes / 2 + 1),
+     4 * kCriticalSliceBytes, false, false, 0, 0},
+    {"direct_data_array_words", 64, 3 * kCriticalSliceBytes, true, false, 2, 1},
+    {"array_data_direct_words", 4096, 3 * kCriticalSliceBytes + 100, false, true, 0, 2},
+    {"both_direct", 512, 3 * kCriticalSliceBytes, true, true, 5, 1},
+};
+
+void PrintTo(const SliceCase &c, std::ostream *os) { *os << c.name; }
+
+class SliceTest : public ::testing::TestWithParam<SliceCase> {};
+
+// Compute, verify, then a mismatch in the last chunk: every hold within the
+// bound (a longer chunk alone), the data released unchanged, the words
+// copied back only by compute, nothing left held, and the mismatch's
+// position global across the slices.
+TEST_P(SliceTest, HoldsStayWithinTheBoundAndPositionsStayGlobal) {
+  const SliceCase &c = GetParam();
+  FakeJniEnv env;
+  const size_t words = (c.length + c.bpc - 1) / c.bpc;
+  std::vector<uint8_t> bytes = random_bytes(c.data_offset + c.length, 7);
+  Side data = make_side(env, c.data_direct, bytes, c.data_offset, "data");
+  Side sums = make_side(env, c.sums_direct, std::vector<uint8_t>(c.sums_offset + 4 * words + 3, 0x5A),
+                        c.sums_offset, "sums");
+  const int refs = env.live_local_refs();
+  const jint length = static_cast<jint>(c.length);
+
+  call(env, kCrc32c, c.bpc, data, length, sums, 0, false);
+  ASSERT_FALSE(env.pending());
+  std::vector<uint8_t> want = reference_sums(bytes, c.data_offset, c.length, c.bpc);
+  std::vector<uint8_t> got = contents(env, sums);
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin() + c.sums_offset));
+  EXPECT_EQ(got[c.sums_offset - 1 + (c.sums_offset == 0)], c.sums_offset ? 0x5A : got[0]);
+  EXPECT_EQ(got[c.sums_offset + want.size()], 0x5A) << "a word past the last chunk's";
+  const size_t bound_bytes = std::max<size_t>(kCriticalSliceBytes, c.bpc);
+  for (const auto &[serial, use] : g_uses) {
+    EXPECT_LE(use.data_bytes, bound_bytes) << "hold " << serial;
+    EXPECT_LE(4 * use.words, kCriticalSliceBytes) << "hold " << serial;
+  }
+  EXPECT_EQ(g_uses.empty(), c.data_direct && c.sums_direct);
+  EXPECT_EQ(env.count("ReleasePrimitiveArrayCritical byte[] data JNI_ABORT"),
+            env.count("GetPrimitiveArrayCritical byte[] data"));
+  EXPECT_EQ(env.count("ReleasePrimitiveArrayCritical byte[] sums 0"),
+            env.count("GetPrimitiveArrayCritical byte[] sums"));
+  EXPECT_TRUE(env.critical_holds().empty());
+
+  env.clear_calls();
+  call(env, kCrc32c, c.bpc, data, length, sums, 0, true);
+  EXPECT_FALSE(env.pending());
+  EXPECT_EQ(env.count("ReleasePrimitiveArrayCritical byte[] sums JNI_ABORT"),
+            env.count("GetPrimitiveArrayCritical byte[] sums"));
+  EXPECT_EQ(contents(env, sums), got) << "verify wrote words";
+
+  // Damage the last byte: its chunk, in the last slice, is reported.
+  bytes.back() ^= 1;
+  Side damaged = make_side(env, c.data_direct, bytes, c.data_offset, "damaged");
+  env.clear_calls();
+  call(env, kCrc32c, c.bpc, damaged, length, sums, 1000, true);
+  ASSERT_TRUE(env.pending());
+  EXPECT_EQ(env.pending()->class_name, kMismatch);
+  const size_t last = (words - 1) * c.bpc;
+  std::vector<uint8_t> bad = reference_sums(bytes, c.data_offset + last, c.length - last, c.bpc);
+  auto be = [](const uint8_t *p) {
+    return static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]);
+  };
+  const std::string init = std::string("NewObject ") + kMismatch + ".<init>:(JII)V(" +
+                           std::to_string(1000 + last) + ", " +
+                           std::to_string(be(&want[4 * (words - 1)])) + ", " +
+                           std::to_string(be(bad.data())) + ")";
+  EXPECT_EQ(env.count(init), 1) << ::testing::PrintToString(env.calls());
+  EXPECT_TRUE(env.critical_holds().empty());
+  EXPECT_EQ(env.live_local_refs(), refs + 1) << "only the damaged data's reference is new";
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, SliceTest, ::testing::ValuesIn(kSliceCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// --- Failures of the host, on arrays of three slices.
+
+struct Arrays {
+  FakeJniEnv env;
+  std::vector<uint8_t> bytes = random_bytes(5 * kCriticalSliceBytes / 2, 3);
+  Side data = make_side(env, false, bytes, 0, "data");
+  Side sums = make_side(env, false, std::vector<uint8_t>(4 * (bytes.size() / 512), 0x5A), 0, "sums");
+  jint length = static_cast<jint>(bytes.size());
+};
+
+struct HoldFailure {
+  const char *name;
+  const char *array;  // whose GetPrimitiveArrayCritical fails
+  int nth;
+  Outcome outcome;
+};
+
+const HoldFailure kHoldFailures[] = {
+    {"first_data_hold_with_exception", "data", 1, Outcome::kNullWithException},
+    {"second_data_hold_without_exception", "data", 2, Outcome::kNullWithoutException},
+    {"first_sums_hold_with_exception", "sums", 1, Outcome::kNullWithException},
+    {"third_sums_hold_without_exception", "sums", 3, Outcome::kNullWithoutException},
+};
+
+void PrintTo(const HoldFailure &c, std::ostream *os) { *os << c.name; }
+
+class HoldFailureTest : public ::testing::TestWithParam<HoldFailure> {};
+
+// A hold that fails: the other array's hold of the same slice is released,
+// an OutOfMemoryError is pending (the host's or ours), and nothing is
+// called after it but what raises it.
+TEST_P(HoldFailureTest, ReleasesTheOtherHoldAndRaises) {
+  const HoldFailure &f = GetParam();
+  Arrays a;
+  // GetPrimitiveArrayCritical is counted per function: data and sums take
+  // turns, data first.
+  const int nth = 2 * f.nth - (std::string(f.array) == "data" ? 1 : 0);
+  a.env.fail("GetPrimitiveArrayCritical", nth, f.outcome);
+  call(a.env, kCrc32c, 512, a.data, a.length, a.sums, 0, false);
+  ASSERT_TRUE(a.env.pending());
+  EXPECT_EQ(a.env.pending()->class_name, "java/lang/OutOfMemoryError");
+  EXPECT_TRUE(a.env.critical_holds().empty());
+  EXPECT_EQ(a.env.count("GetPrimitiveArrayCritical"), nth);
+  EXPECT_EQ(a.env.count("ReleasePrimitiveArrayCritical"), nth - 1);
+  EXPECT_EQ(a.env.live_local_refs(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachHold, HoldFailureTest, ::testing::ValuesIn(kHoldFailures),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+struct RaiseFailure {
+  const char *name;
+  const char *function;
+  Outcome outcome;
+  const char *pending;
+};
+
+const RaiseFailure kRaiseFailures[] = {
+    {"find_class", "FindClass", Outcome::kNullWithException, "java/lang/NoClassDefFoundError"},
+    {"constructor_lookup", "GetMethodID", Outcome::kNullWithException,
+     "java/lang/NoSuchMethodError"},
+    {"construction", "NewObject", Outcome::kNullWithException, "java/lang/OutOfMemoryError"},
+    {"construction_silently", "NewObject", Outcome::kNullWithoutException,
+     "java/lang/OutOfMemoryError"},
+    {"throw_silently", "Throw", Outcome::kNullWithoutException, "java/lang/OutOfMemoryError"},
+};
+
+void PrintTo(const RaiseFailure &c, std::ostream *os) { *os << c.name; }
+
+class RaiseFailureTest : public ::testing::TestWithParam<RaiseFailure> {};
+
+// Raising the mismatch fails: some exception is pending all the same (a
+// failed verify never looks like success), and no reference is left.
+TEST_P(RaiseFailureTest, AMismatchNeverPassesAsSuccess) {
+  const RaiseFailure &f = GetParam();
+  Arrays a;
+  call(a.env, kCrc32c, 512, a.data, a.length, a.sums, 0, true);  // all words 0x5A...
+  ASSERT_TRUE(a.env.pending());
+  a.env.clear_pending();
+  a.env.fail(f.function, 1, f.outcome);
+  call(a.env, kCrc32c, 512, a.data, a.length, a.sums, 0, true);
+  ASSERT_TRUE(a.env.pending());
+  EXPECT_EQ(a.env.pending()->class_name, f.pending);
+  EXPECT_EQ(a.env.live_local_refs(), 2);
+  EXPECT_TRUE(a.env.critical_holds().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStep, RaiseFailureTest, ::testing::ValuesIn(kRaiseFailures),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A direct buffer whose address JNI cannot give: IllegalArgumentException
+// naming the argument, before any array is held.
+TEST(ChunkedChecksumsNativeTest, DirectBufferWithoutAnAddress) {
+  for (const char *which : {"data", "sums"}) {
+    FakeJniEnv env;
+    Side good = make_side(env, false, std::vector<uint8_t>(64), 0, "array");
+    Side none;
+    none.buffer = env.new_direct_buffer(nullptr, "none");
+    bool data_side = std::string(which) == "data";
+    call(env, kCrc32c, 16, data_side ? none : good, 64, data_side ? good : none, 0, false);
+    ASSERT_TRUE(env.pending());
+    EXPECT_EQ(env.pending()->class_name, "java/lang/IllegalArgumentException");
+    EXPECT_EQ(env.pending()->message.value_or("").rfind(which, 0), 0u) << *env.pending()->message;
+    EXPECT_EQ(env.count("GetPrimitiveArrayCritical"), 0);
+  }
+}
+
+// What only a caller other than the Java class can pass: refused by
+// bulk_crc, raised as IllegalArgumentException, nothing written.
+TEST(ChunkedChecksumsNativeTest, TypeOrChunkSizeThatBulkCrcRefuses) {
+  struct Bad {
+    jint type, bpc;
+  };
+  for (Bad bad : {Bad{2, 512}, Bad{-1, 512}, Bad{0, 0}, Bad{1, -4}}) {
+    for (bool verify : {false, true}) {
+      Arrays a;
+      call(a.env, bad.type, bad.bpc, a.data, a.length, a.sums, 0, verify);
+      ASSERT_TRUE(a.env.pending());
+      EXPECT_EQ(a.env.pending()->class_name, "java/lang/IllegalArgumentException");
+      EXPECT_EQ(a.env.byte_array(a.sums.array), a.sums.memory);
+      EXPECT_TRUE(a.env.critical_holds().empty());
+    }
+  }
+}
+
+TEST(ChunkedChecksumsNativeTest, NoDataMakesNoCall) {
+  Arrays a;
+  call(a.env, kCrc32c, 512, a.data, 0, a.sums, 0, false);
+  EXPECT_TRUE(a.env.calls().empty());
+  EXPECT_EQ(g_calls, 0);
+}
+
+}  // namespace
