@@ -2,7 +2,8 @@
 # run_consumers.sh <build dir> <source dir>
 # Installs the build into a temporary prefix and builds tiny downstream
 # programs against it the ways a consumer would: CMake's find_package,
-# pkg-config, and a JVM loading the library through the jar's loader.  Then
+# pkg-config, and JVMs loading the library through the jar's loader, the jar
+# on the class path and as a module on the module path.  Then
 # builds the Debian packages, checks that the library files lie in Debian's
 # multiarch directory, unpacks them and builds the C consumer again.
 set -euo pipefail
@@ -47,6 +48,16 @@ out=$(java -Xcheck:jni -Djava.library.path="$libdir" \
 echo "$out"
 if grep -qE 'WARNING|FATAL ERROR' <<<"$out"; then
   echo "the JVM reported a JNI problem"; exit 1
+fi
+
+step "JVM consumer: the installed jar as module org.tarvik.zelkor on the module path"
+# JDK 24 and later warn unless the module is granted native access.
+out=$(java -Xcheck:jni --enable-native-access=org.tarvik.zelkor \
+  --module-path "$work/prefix/share/java/zelkor.jar" --add-modules org.tarvik.zelkor \
+  "$here/JvmModuleConsumer.java" "$libdir/libzelkor.so" 2>&1)
+echo "$out"
+if grep -qE 'WARNING|FATAL ERROR' <<<"$out"; then
+  echo "the JVM reported a problem"; exit 1
 fi
 
 step "Debian packages"
