@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The Java benchmark: ChunkedChecksums, one call per buffer, against the JDK
+# loop (CRC32C / CRC32 reset, update, getValue and a big-endian store per
+# chunk), for heap byte[] and direct buffers, with the goals it is held to.
+# Not a test: run it by hand on a quiet machine.  JAVA selects the JVM
+# (default: java on the PATH).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+java=${JAVA:-java}
+
+cmake --preset release >/dev/null
+cmake --build --preset release --target zelkor zelkor_jar >/dev/null
+out=build/release/bench/java
+mkdir -p "$out"
+jar=build/release/java/zelkor.jar
+javac --release 17 -cp "$jar" -d "$out" bench/ChunkedChecksumsBench.java
+grep -m1 'model name' /proc/cpuinfo | sed 's/^[^:]*: */processor: /' || true
+# Native access, so that JDK 24 and later load the library without a warning.
+exec "$java" -Xms256m -Xmx256m --enable-native-access=ALL-UNNAMED -cp "$jar:$out" \
+  ChunkedChecksumsBench "$(realpath build/release/src/libzelkor.so)"
