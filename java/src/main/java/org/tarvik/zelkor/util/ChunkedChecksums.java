@@ -51,7 +51,7 @@ public final class ChunkedChecksums {
    * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
    */
   public static void compute(Type type, int bytesPerChecksum, ByteBuffer data, ByteBuffer sums) {
-    checkCommon(type, bytesPerChecksum, data, sums, "data", "sums");
+    checkCommon(type, bytesPerChecksum, data, sums);
     if (sums.isReadOnly()) {
       throw new ReadOnlyBufferException();
     }
@@ -78,7 +78,7 @@ public final class ChunkedChecksums {
   public static void verify(
       Type type, int bytesPerChecksum, ByteBuffer data, ByteBuffer sums, long basePosition)
       throws ChecksumMismatchException {
-    checkCommon(type, bytesPerChecksum, data, sums, "data", "sums");
+    checkCommon(type, bytesPerChecksum, data, sums);
     run(type, bytesPerChecksum, data, sums, basePosition, true);
   }
 
@@ -137,11 +137,10 @@ public final class ChunkedChecksums {
         true);
   }
 
-  private static void checkCommon(
-      Type type, int bytesPerChecksum, Object data, Object sums, String dataName, String sumsName) {
+  private static void checkCommon(Type type, int bytesPerChecksum, Object data, Object sums) {
     Objects.requireNonNull(type, "type");
-    Objects.requireNonNull(data, dataName);
-    Objects.requireNonNull(sums, sumsName);
+    Objects.requireNonNull(data, "data");
+    Objects.requireNonNull(sums, "sums");
     if (bytesPerChecksum < 1) {
       throw new IllegalArgumentException("bytesPerChecksum " + bytesPerChecksum + " is below 1");
     }
@@ -155,7 +154,7 @@ public final class ChunkedChecksums {
       int length,
       byte[] sums,
       int sumsOffset) {
-    checkCommon(type, bytesPerChecksum, data, sums, "data", "sums");
+    checkCommon(type, bytesPerChecksum, data, sums);
     Objects.checkFromIndexSize(offset, length, data.length);
     if (sumsOffset < 0 || sumsOffset > sums.length) {
       throw new IndexOutOfBoundsException(
