@@ -17,6 +17,7 @@
 #include "crc_reference.h"
 #include "util/bulk_crc32.h"
 #include "util/crc/crc32_zlib_avx2.h"
+#include "util/crc/crc32_zlib_avx512.h"
 #include "util/crc/crc32_zlib_pclmul.h"
 #include "util/crc/crc32c_avx2.h"
 #include "util/crc/crc32c_sse42.h"
@@ -53,6 +54,13 @@ const kernel_case kKernels[] = {
     {"crc32_zlib_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL,
      tier_runs_here<crc32_zlib_tier::vpclmul_avx2>, zelkor::crc32_zlib_vpclmul_avx2_chunks,
      zelkor::crc32_zlib_vpclmul_avx2_one},
+    {"crc32_zlib_vpclmul_avx512", CRC32_ZLIB_POLYNOMIAL,
+     tier_runs_here<crc32_zlib_tier::vpclmul_avx512>, zelkor::crc32_zlib_vpclmul_avx512_chunks,
+     zelkor::crc32_zlib_vpclmul_avx512_one},
+    // The same algorithm on 128-bit operations: wherever the 128-bit folds run.
+    {"crc32_zlib_vpclmul_avx512_model", CRC32_ZLIB_POLYNOMIAL,
+     tier_runs_here<crc32_zlib_tier::pclmul>, zelkor::crc32_zlib_vpclmul_avx512_model_chunks,
+     zelkor::crc32_zlib_vpclmul_avx512_model_one},
 };
 
 void PrintTo(const kernel_case &k, std::ostream *os) { *os << k.name; }
