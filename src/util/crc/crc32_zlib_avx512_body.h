@@ -31,7 +31,7 @@ ZELKOR_V512 vec fold_lanes(vec x) {
   const vec k = set_pairs(multiplier<D0 + 64>(), multiplier<D0>(), multiplier<D1 + 64>(),
                           multiplier<D1>(), multiplier<D2 + 64>(), multiplier<D2>(),
                           multiplier<D3 + 64>(), multiplier<D3>());
-  return xor2(clmul<0x00>(x, k), clmul<0x11>(x, k));
+  return xor2(clmul_lanes<0x00>(x, k), clmul_lanes<0x11>(x, k));
 }
 
 // Every lane moved forward by D bits, and the data found there added.
@@ -40,7 +40,7 @@ ZELKOR_V512 vec fold_add(vec x, vec data) {
   const vec k = set_pairs(multiplier<D + 64>(), multiplier<D>(), multiplier<D + 64>(),
                           multiplier<D>(), multiplier<D + 64>(), multiplier<D>(),
                           multiplier<D + 64>(), multiplier<D>());
-  return xor3(clmul<0x00>(x, k), clmul<0x11>(x, k), data);
+  return xor3(clmul_lanes<0x00>(x, k), clmul_lanes<0x11>(x, k), data);
 }
 
 // The bytes of a chunk of len >= 1 that its first window holds.
@@ -94,11 +94,11 @@ ZELKOR_V512 void windows(const uint8_t *p, size_t cs, vec (&x)[4]) {
 // reduce128 on every lane.
 ZELKOR_V512 vec reduce(vec v) {
   const vec k = broadcast(reduce_k128()), b = broadcast(barrett128());
-  vec u = xor2(clmul<0x00>(v, k), shift_lanes_down<4>(v));
+  vec u = xor2(clmul_lanes<0x00>(v, k), shift_lanes_down<4>(v));
   u = and2(u, broadcast(_mm_set_epi32(-1, -1, -1, 0)));
-  const vec a = xor2(clmul<0x10>(u, k), u);
-  const vec q = clmul<0x01>(and2(a, broadcast(_mm_set_epi32(0, -1, 0, 0))), b);
-  const vec qp = clmul<0x10>(and2(q, broadcast(_mm_set_epi32(0, 0, 0, -1))), b);
+  const vec a = xor2(clmul_lanes<0x10>(u, k), u);
+  const vec q = clmul_lanes<0x01>(and2(a, broadcast(_mm_set_epi32(0, -1, 0, 0))), b);
+  const vec qp = clmul_lanes<0x10>(and2(q, broadcast(_mm_set_epi32(0, 0, 0, -1))), b);
   return xor2(qp, shift_lanes_down<8>(a));
 }
 

@@ -76,7 +76,7 @@ ZELKOR_V512_NATIVE_OP vec and2(vec a, vec b) { return {_mm512_and_si512(a.v, b.v
 
 // PCLMULQDQ on every lane; imm picks the halves as for the 128-bit form.
 template <int imm>
-ZELKOR_V512_NATIVE_OP vec clmul(vec a, vec b) {
+ZELKOR_V512_NATIVE_OP vec clmul_lanes(vec a, vec b) {
   return {_mm512_clmulepi64_epi128(a.v, b.v, imm)};
 }
 
@@ -154,7 +154,7 @@ ZELKOR_V512_MODEL_OP vec and2(vec a, vec b) {
 }
 
 template <int imm>
-ZELKOR_V512_MODEL_OP vec clmul(vec a, vec b) {
+ZELKOR_V512_MODEL_OP vec clmul_lanes(vec a, vec b) {
   for (int i = 0; i < 4; ++i) a.l[i] = _mm_clmulepi64_si128(a.l[i], b.l[i], imm);
   return a;
 }
