@@ -45,6 +45,14 @@ inline bool force(const tier_case &c) {
   return c.model ? zelkor::force_tier_model(tier) : zelkor::force_tier(tier);
 }
 
+// Whether the tier also has a model row (which runs wherever its native one
+// cannot).
+inline bool has_model(const tier_case &c) {
+  for (const tier_case &m : kAll)
+    if (m.model && m.type == c.type && m.tier == c.tier) return true;
+  return false;
+}
+
 // The tiers of one type that run here, the one in force at load first.
 inline std::vector<tier_case> runnable(int type) {
   const int in_force = type == CRC32C_POLYNOMIAL ? int(zelkor::crc32c_tier_in_force())

@@ -14,6 +14,11 @@
 // four per chunk for long ones), then the four are transposed so that one
 // vector holds lane j of every chunk, and three folds leave the four
 // residues in one vector, whose 128 -> 32 bit reductions run together.
+// A first window is read with a masked load only where the bytes before it
+// may not be read (the first chunk of a call): such a load is slow when it
+// misses the cache.  Groups of chunks walked side by side are fetched ahead
+// out of memory; one long chunk is a single stream, which the hardware
+// fetches well on its own.
 
 using namespace crc32_zlib_fold;
 
@@ -46,47 +51,63 @@ ZELKOR_V512 vec fold_add(vec x, vec data) {
 // The bytes of a chunk of len >= 1 that its first window holds.
 constexpr size_t first_bytes(size_t len) { return len - 64 * ((len - 1) / 64); }
 
-ZELKOR_V512 vec first_window(const uint8_t *p, size_t r) {
-  return xor2(load_tail(p, r), last_dword(kShortInit[r]));
+// The first window of the chunk at p, whose call's data start at `from`.
+ZELKOR_V512 vec first_window(const uint8_t *p, size_t r, const uint8_t *from) {
+  const vec start = last_dword(kShortInit[r]);
+  if (static_cast<size_t>(p - from) >= 64 - r) return xor2(load_tail_after(p, r), start);
+  return xor2(load_tail(p, r), start);
 }
 
 // G chunks of cs >= 1 bytes in lockstep, each folded to one window.
 template <int G>
-ZELKOR_V512 void windows_lockstep(const uint8_t *p, size_t cs, vec (&x)[4]) {
+ZELKOR_V512 void windows_lockstep(const uint8_t *p, size_t cs, const uint8_t *from, vec (&x)[4]) {
   const size_t r = first_bytes(cs);
 #pragma GCC unroll 4
-  for (int g = 0; g < G; ++g) x[g] = first_window(p + g * cs, r);
+  for (int g = 0; g < G; ++g) x[g] = first_window(p + g * cs, r, from);
   for (size_t off = r; off < cs; off += 64)
 #pragma GCC unroll 4
     for (int g = 0; g < G; ++g) x[g] = fold_add<512>(x[g], load(p + g * cs + off));
 }
 
-// One chunk of at least 5 windows on four accumulators, folded to one window.
-ZELKOR_V512 vec window_long(const uint8_t *p, size_t len) {
+// One chunk of at least 5 windows on four accumulators, folded to one
+// window.  The windows beyond a multiple of four are folded at the start,
+// where their latency hides behind the other accumulators' first loads.
+ZELKOR_V512 vec window_long(const uint8_t *p, size_t len, const uint8_t *from) {
   const size_t r = first_bytes(len);
-  const vec head = first_window(p, r);
+  vec a[4];
+  a[0] = first_window(p, r, from);
   p += r;
   len -= r;
-  vec a[4];
-  a[0] = fold_add<512>(head, load(p));
+  for (; len % 256 != 0; p += 64, len -= 64) a[0] = fold_add<512>(a[0], load(p));
+  a[0] = fold_add<512>(a[0], load(p));
 #pragma GCC unroll 4
   for (int i = 1; i < 4; ++i) a[i] = load(p + 64 * i);
-  for (p += 256, len -= 256; len >= 256; p += 256, len -= 256)
+  for (p += 256, len -= 256; len > 0; p += 256, len -= 256)
 #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) a[i] = fold_add<2048>(a[i], load(p + 64 * i));
-  vec x = fold_add<1536>(a[0], fold_add<1024>(a[1], fold_add<512>(a[2], a[3])));
-  for (; len > 0; p += 64, len -= 64) x = fold_add<512>(x, load(p));
-  return x;
+  return fold_add<1536>(a[0], fold_add<1024>(a[1], fold_add<512>(a[2], a[3])));
 }
+
+// One chunk of len >= 1 bytes folded to one window.
+ZELKOR_V512 vec window(const uint8_t *p, size_t len, const uint8_t *from) {
+  if (len >= kLongWindows) return window_long(p, len, from);
+  vec x[4];
+  windows_lockstep<1>(p, len, from, x);
+  return x[0];
+}
+
+// A lone chunk's window to its residue, lane by lane (cheaper than the
+// four-chunk way, whose transposition would go to waste).
+ZELKOR_V512 __m128i residue_of(vec x) { return sum_lanes(fold_lanes<384, 256, 128, 0>(x)); }
 
 // G (1..4) chunks of cs >= 1 bytes, each folded to one window; the windows
 // of absent chunks repeat the first.
 template <int G>
-ZELKOR_V512 void windows(const uint8_t *p, size_t cs, vec (&x)[4]) {
+ZELKOR_V512 void windows(const uint8_t *p, size_t cs, const uint8_t *from, vec (&x)[4]) {
   if (cs >= kLongWindows) {
-    for (int g = 0; g < G; ++g) x[g] = window_long(p + g * cs, cs);
+    for (int g = 0; g < G; ++g) x[g] = window_long(p + g * cs, cs, from);
   } else {
-    windows_lockstep<G>(p, cs, x);
+    windows_lockstep<G>(p, cs, from, x);
   }
   for (int g = G; g < 4; ++g) x[g] = x[0];
 }
@@ -115,16 +136,19 @@ ZELKOR_V512 void chunks(const uint8_t *p, size_t cs, size_t n, uint32_t *words) 
     for (; n > 0; --n) *words++ = word_of(residue_short(p, 0));
     return;
   }
+  const bool prefetch = n * cs >= kPrefetchMin;
+  const uint8_t *const from = p;
   vec x[4];
   for (; n >= 4; n -= 4, p += 4 * cs, words += 4) {
-    windows<4>(p, cs, x);
+    if (prefetch) prefetch_range(p, kPrefetchAhead * 4 * cs, 4 * cs);
+    windows<4>(p, cs, from, x);
     store4(words, words_of(x));
   }
   switch (n) {
     case 0: return;
-    case 1: windows<1>(p, cs, x); break;
-    case 2: windows<2>(p, cs, x); break;
-    case 3: windows<3>(p, cs, x); break;
+    case 1: *words = word_of(residue_of(window(p, cs, from))); return;
+    case 2: windows<2>(p, cs, from, x); break;
+    case 3: windows<3>(p, cs, from, x); break;
   }
   alignas(16) uint32_t w[4];
   store4(w, words_of(x));
@@ -132,7 +156,6 @@ ZELKOR_V512 void chunks(const uint8_t *p, size_t cs, size_t n, uint32_t *words) 
 }
 
 ZELKOR_V512 uint32_t one(const uint8_t *p, size_t len) {
-  uint32_t w;
-  chunks(p, len, 1, &w);
-  return w;
+  if (len == 0) return word_of(residue_short(p, 0));
+  return word_of(residue_of(window(p, len, p)));
 }

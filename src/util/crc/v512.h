@@ -18,6 +18,7 @@
 
 #include <immintrin.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,20 @@ ZELKOR_V512_NATIVE_OP vec load(const uint8_t *p) { return {_mm512_loadu_si512(p)
 ZELKOR_V512_NATIVE_OP vec load_tail(const uint8_t *p, size_t n) {
   const uintptr_t from = reinterpret_cast<uintptr_t>(p) - (64 - n);
   return {_mm512_maskz_loadu_epi8(~uint64_t{0} << (64 - n), reinterpret_cast<const void *>(from))};
+}
+
+// 64 zero bytes, then 64 bytes of ones: the 64 from offset n keep the last n.
+alignas(64) inline constexpr std::array<uint8_t, 128> kKeepLast = [] {
+  std::array<uint8_t, 128> t{};
+  for (int i = 64; i < 128; ++i) t[i] = 0xFF;
+  return t;
+}();
+
+// The same where the 64 - n bytes before p may be read.  A masked load is
+// slow when it misses the cache; a load and a mask from memory are not (and
+// unlike a masked move, the compiler does not merge them into that load).
+ZELKOR_V512_NATIVE_OP vec load_tail_after(const uint8_t *p, size_t n) {
+  return {_mm512_and_si512(_mm512_loadu_si512(p - (64 - n)), _mm512_loadu_si512(kKeepLast.data() + n))};
 }
 
 // v in the vector's last four bytes (dword 15), zeros elsewhere.
@@ -129,6 +144,8 @@ ZELKOR_V512_MODEL_OP vec load_tail(const uint8_t *p, size_t n) {
   std::memcpy(buf + 64 - n, p, n);
   return load(buf);
 }
+
+ZELKOR_V512_MODEL_OP vec load_tail_after(const uint8_t *p, size_t n) { return load_tail(p, n); }
 
 ZELKOR_V512_MODEL_OP vec last_dword(uint32_t v) {
   const __m128i z = _mm_setzero_si128();
