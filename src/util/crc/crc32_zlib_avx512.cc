@@ -26,24 +26,19 @@ using namespace v512::model;
 
 }  // namespace
 
-__attribute__((target(ZELKOR_V512_NATIVE_TARGET))) void crc32_zlib_vpclmul_avx512_chunks(
-    const uint8_t *data, size_t chunk_size, size_t n_chunks, uint32_t *words) {
-  native_copy::chunks(data, chunk_size, n_chunks, words);
-}
+// The entry points of one copy, each compiled for that copy's target.
+#define ZELKOR_ENTRY_POINTS(name, copy, isa)                                             \
+  __attribute__((target(isa))) void name##_chunks(const uint8_t *data, size_t chunk_size,  \
+                                                  size_t n_chunks, uint32_t *words) {      \
+    copy::chunks(data, chunk_size, n_chunks, words);                                       \
+  }                                                                                        \
+  __attribute__((target(isa))) uint32_t name##_one(const uint8_t *data, size_t len) {      \
+    return copy::one(data, len);                                                           \
+  }
 
-__attribute__((target(ZELKOR_V512_NATIVE_TARGET))) uint32_t crc32_zlib_vpclmul_avx512_one(
-    const uint8_t *data, size_t len) {
-  return native_copy::one(data, len);
-}
+ZELKOR_ENTRY_POINTS(crc32_zlib_vpclmul_avx512, native_copy, ZELKOR_V512_NATIVE_TARGET)
+ZELKOR_ENTRY_POINTS(crc32_zlib_vpclmul_avx512_model, model_copy, ZELKOR_V512_MODEL_TARGET)
 
-__attribute__((target(ZELKOR_V512_MODEL_TARGET))) void crc32_zlib_vpclmul_avx512_model_chunks(
-    const uint8_t *data, size_t chunk_size, size_t n_chunks, uint32_t *words) {
-  model_copy::chunks(data, chunk_size, n_chunks, words);
-}
-
-__attribute__((target(ZELKOR_V512_MODEL_TARGET))) uint32_t crc32_zlib_vpclmul_avx512_model_one(
-    const uint8_t *data, size_t len) {
-  return model_copy::one(data, len);
-}
+#undef ZELKOR_ENTRY_POINTS
 
 }  // namespace zelkor
