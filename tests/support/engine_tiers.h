@@ -19,6 +19,7 @@ struct tier_case {
   const char *label;
   int type;  // CRC32C_POLYNOMIAL or CRC32_ZLIB_POLYNOMIAL
   int tier;  // a crc32c_tier or a crc32_tier, by type
+  bool model = false;  // the tier's model on 128-bit operations (crc/v512.h)
 };
 
 inline constexpr tier_case kAll[] = {
@@ -29,6 +30,9 @@ inline constexpr tier_case kAll[] = {
     {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::specified)},
     {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::pclmul)},
     {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx2)},
+    {"crc32_vpclmul_avx512", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx512)},
+    {"crc32_vpclmul_avx512_model", CRC32_ZLIB_POLYNOMIAL,
+     int(zelkor::crc32_zlib_tier::vpclmul_avx512), true},
 };
 
 // GoogleTest names a parameter by its label.
@@ -36,9 +40,17 @@ inline void PrintTo(const tier_case &c, std::ostream *os) { *os << c.label; }
 
 // Installs the tier if this processor runs it; false (and nothing changed) if not.
 inline bool force(const tier_case &c) {
-  return c.type == CRC32C_POLYNOMIAL
-             ? zelkor::force_tier(static_cast<zelkor::crc32c_tier>(c.tier))
-             : zelkor::force_tier(static_cast<zelkor::crc32_zlib_tier>(c.tier));
+  if (c.type == CRC32C_POLYNOMIAL) return zelkor::force_tier(static_cast<zelkor::crc32c_tier>(c.tier));
+  const auto tier = static_cast<zelkor::crc32_zlib_tier>(c.tier);
+  return c.model ? zelkor::force_tier_model(tier) : zelkor::force_tier(tier);
+}
+
+// Whether the tier also has a model row (which runs wherever its native one
+// cannot).
+inline bool has_model(const tier_case &c) {
+  for (const tier_case &m : kAll)
+    if (m.model && m.type == c.type && m.tier == c.tier) return true;
+  return false;
 }
 
 // The tiers of one type that run here, the one in force at load first.
@@ -46,10 +58,12 @@ inline std::vector<tier_case> runnable(int type) {
   const int in_force = type == CRC32C_POLYNOMIAL ? int(zelkor::crc32c_tier_in_force())
                                                  : int(zelkor::crc32_zlib_tier_in_force());
   std::vector<tier_case> out;
+  // The load-time choice is never a model.
+  const auto chosen = [&](const tier_case &c) { return c.tier == in_force && !c.model; };
   for (const tier_case &c : kAll)
-    if (c.type == type && c.tier == in_force) out.push_back(c);
+    if (c.type == type && chosen(c)) out.push_back(c);
   for (const tier_case &c : kAll) {
-    if (c.type != type || c.tier == in_force) continue;
+    if (c.type != type || chosen(c)) continue;
     if (force(c)) out.push_back(c);
   }
   force(out.front());  // probing forced the others: put back the one in force
@@ -60,12 +74,16 @@ inline std::vector<tier_case> runnable(int type) {
 struct restore_on_exit {
   zelkor::crc32c_tier c = zelkor::crc32c_tier_in_force();
   zelkor::crc32_zlib_tier z = zelkor::crc32_zlib_tier_in_force();
+  bool z_model = zelkor::crc32_zlib_model_in_force();
   restore_on_exit() = default;
   restore_on_exit(const restore_on_exit &) = delete;
   restore_on_exit &operator=(const restore_on_exit &) = delete;
   ~restore_on_exit() {
     zelkor::force_tier(c);
-    zelkor::force_tier(z);
+    if (z_model)
+      zelkor::force_tier_model(z);
+    else
+      zelkor::force_tier(z);
   }
 };
 

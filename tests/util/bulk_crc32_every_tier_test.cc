@@ -25,7 +25,8 @@ class Driver : public testing::TestWithParam<tier_case> {
  protected:
   void SetUp() override {
     if (!tiers::force(GetParam()))
-      GTEST_SKIP() << GetParam().label << " needs processor features this one lacks";
+      GTEST_SKIP() << GetParam().label << " needs processor features this one lacks"
+                   << (tiers::has_model(GetParam()) ? "; its model row runs here in its place" : "");
   }
   int type() const { return GetParam().type; }
   tiers::restore_on_exit guard_;

@@ -36,10 +36,11 @@ inline constexpr size_t kLongChunk = 128;
 
 // A chunk of n < 16 bytes becomes M (right-aligned in 16 bytes) plus
 // R * x^(8n-32) mod P in the last four bytes; for n < 4 the exponent is
-// negative, which x's inverse handles.
-inline constexpr std::array<uint32_t, 16> kShortInit = [] {
-  std::array<uint32_t, 16> t{};
-  for (int n = 0; n < 16; ++n) t[n] = gf2::mul_mod(P, kInit, gf2::x_pow(P, 8 * n - 32));
+// negative, which x's inverse handles.  The 512-bit kernels start every
+// chunk the same way with its first 1..64 bytes in a 64-byte window.
+inline constexpr std::array<uint32_t, 65> kShortInit = [] {
+  std::array<uint32_t, 65> t{};
+  for (int n = 0; n <= 64; ++n) t[n] = gf2::mul_mod(P, kInit, gf2::x_pow(P, 8 * n - 32));
   return t;
 }();
 

@@ -25,6 +25,7 @@
 
 #include "../bulk_crc32_internal.h"
 #include "gf2.h"
+#include "prefetch.h"
 
 #define ZELKOR_CRC32C_TARGET __attribute__((target("sse4.2,pclmul")))
 
@@ -59,22 +60,6 @@ ZELKOR_CRC32C_TARGET inline uint32_t crc_serial(uint32_t c, const uint8_t *p, si
 }
 
 inline uint32_t stored(uint32_t reg) { return htonl(~reg); }
-
-// Data that does not fit the caches is fetched ahead by software: several
-// chunks walked side by side are too many streams for the hardware
-// prefetcher, which then leaves every line to a demand miss.  In cache the
-// extra instructions only cost, so calls over less than kPrefetchMin bytes
-// do without.  A prefetch past the buffer's end is harmless (it never
-// faults); the address is formed as an integer, not as a pointer past it.
-inline constexpr size_t kPrefetchMin = 4u << 20;
-inline constexpr size_t kPrefetchAhead = 2;  // in groups (or rounds) of the loop
-
-// Fetches `bytes` bytes from `ahead` bytes after p.
-inline void prefetch_range(const uint8_t *p, size_t ahead, size_t bytes) {
-  const uintptr_t from = reinterpret_cast<uintptr_t>(p) + ahead;
-  for (size_t off = 0; off < bytes; off += 64)
-    __builtin_prefetch(reinterpret_cast<const void *>(from + off), 0, 3);
-}
 
 // N streams of `len` bytes each, back to back from p, in lockstep; LEN == 0
 // means the length is only known at run time.  c[] holds the registers.

@@ -10,6 +10,7 @@
 
 #if defined(__x86_64__)
 #include "crc32_zlib_avx2.h"
+#include "crc32_zlib_avx512.h"
 #include "crc32_zlib_pclmul.h"
 #include "crc32c_avx2.h"
 #include "crc32c_sse42.h"
@@ -36,6 +37,7 @@ const char *tier_name(crc32_zlib_tier tier) {
     case crc32_zlib_tier::specified: return "specified (slot routine, 3 chunks at a time)";
     case crc32_zlib_tier::pclmul: return "pclmul (128-bit carry-less folds)";
     case crc32_zlib_tier::vpclmul_avx2: return "vpclmul_avx2 (256-bit carry-less folds)";
+    case crc32_zlib_tier::vpclmul_avx512: return "vpclmul_avx512 (512-bit carry-less folds)";
   }
   return "?";
 }
@@ -44,11 +46,13 @@ namespace {
 
 constinit crc32c_tier g_crc32c_tier = crc32c_tier::specified;
 constinit crc32_zlib_tier g_crc32_zlib_tier = crc32_zlib_tier::specified;
+constinit bool g_crc32_zlib_model = false;
 
 }  // namespace
 
 crc32c_tier crc32c_tier_in_force() { return g_crc32c_tier; }
 crc32_zlib_tier crc32_zlib_tier_in_force() { return g_crc32_zlib_tier; }
+bool crc32_zlib_model_in_force() { return g_crc32_zlib_model; }
 
 #if defined(__x86_64__)
 
@@ -61,11 +65,18 @@ static_assert(kKernelGroupMultiple % kCrc32cSse42X12Group == 0);
 static_assert(kKernelGroupMultiple % kCrc32cHybridAvx2Group == 0);
 static_assert(kKernelGroupMultiple % kCrc32ZlibPclmulGroup == 0);
 static_assert(kKernelGroupMultiple % kCrc32ZlibVpclmulAvx2Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32ZlibVpclmulAvx512Group == 0);
 
 constinit cpu_features g_features{};
 
 bool wide_vectors(const cpu_features &f) {
   return f.avx2 && f.vpclmulqdq && f.ymm_state;
+}
+
+// The 512-bit kernels use byte masks (BW) and 128/256-bit forms of AVX-512
+// instructions (VL); the OS must save the ZMM registers and the masks.
+bool widest_vectors(const cpu_features &f) {
+  return wide_vectors(f) && f.avx512f && f.avx512bw && f.avx512vl && f.zmm_state;
 }
 
 crc_kernel kernel_of(crc32c_tier t) {
@@ -87,8 +98,17 @@ crc_kernel kernel_of(crc32_zlib_tier t) {
     case crc32_zlib_tier::pclmul: return {owner, crc32_zlib_pclmul_chunks, crc32_zlib_pclmul_one};
     case crc32_zlib_tier::vpclmul_avx2:
       return {owner, crc32_zlib_vpclmul_avx2_chunks, crc32_zlib_vpclmul_avx2_one};
+    case crc32_zlib_tier::vpclmul_avx512:
+      return {owner, crc32_zlib_vpclmul_avx512_chunks, crc32_zlib_vpclmul_avx512_one};
   }
   return {};
+}
+
+// The models of the tiers that have one; no kernel for the others.
+crc_kernel model_kernel_of(crc32_zlib_tier t) {
+  if (t != crc32_zlib_tier::vpclmul_avx512) return {};
+  return {engine_table_routines().pipelined_crc32_zlib_sb8, crc32_zlib_vpclmul_avx512_model_chunks,
+          crc32_zlib_vpclmul_avx512_model_one};
 }
 
 void install(crc32c_tier t) {
@@ -96,9 +116,10 @@ void install(crc32c_tier t) {
   crc32c_kernel = kernel_of(t);
 }
 
-void install(crc32_zlib_tier t) {
+void install(crc32_zlib_tier t, bool model = false) {
   g_crc32_zlib_tier = t;
-  crc32_zlib_kernel = kernel_of(t);
+  g_crc32_zlib_model = model;
+  crc32_zlib_kernel = model ? model_kernel_of(t) : kernel_of(t);
 }
 
 }  // namespace
@@ -121,6 +142,7 @@ bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
     case crc32_zlib_tier::specified: return true;
     case crc32_zlib_tier::pclmul: return folds;
     case crc32_zlib_tier::vpclmul_avx2: return folds && wide_vectors(f);
+    case crc32_zlib_tier::vpclmul_avx512: return folds && widest_vectors(f);
   }
   return false;
 }
@@ -145,6 +167,7 @@ crc32c_tier choose_crc32c_tier(const cpu_features &f) {
 // CRC-32 has no instruction of its own: the widest fold the processor runs,
 // else the tables.
 crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &f) {
+  if (runs_here(crc32_zlib_tier::vpclmul_avx512, f)) return crc32_zlib_tier::vpclmul_avx512;
   if (runs_here(crc32_zlib_tier::vpclmul_avx2, f)) return crc32_zlib_tier::vpclmul_avx2;
   if (runs_here(crc32_zlib_tier::pclmul, f)) return crc32_zlib_tier::pclmul;
   return crc32_zlib_tier::specified;
@@ -168,6 +191,14 @@ bool force_tier(crc32_zlib_tier tier) {
   return true;
 }
 
+// A model needs only what the 128-bit folds need.
+bool force_tier_model(crc32_zlib_tier tier) {
+  if (model_kernel_of(tier).chunks == nullptr || !runs_here(crc32_zlib_tier::pclmul, g_features))
+    return false;
+  install(tier, true);
+  return true;
+}
+
 #else  // !__x86_64__: no kernels, no hardware routine; the slots' routines serve.
 
 crc_pipelined_func_t engine_hardware_routine() { return nullptr; }
@@ -182,6 +213,7 @@ crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &) {
 void select_tiers_at_load() {}
 bool force_tier(crc32c_tier tier) { return tier == crc32c_tier::specified; }
 bool force_tier(crc32_zlib_tier tier) { return tier == crc32_zlib_tier::specified; }
+bool force_tier_model(crc32_zlib_tier) { return false; }
 
 #endif  // __x86_64__
 

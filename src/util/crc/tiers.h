@@ -23,6 +23,7 @@ enum class crc32_zlib_tier : int {
   specified = 0,
   pclmul,        // 128-bit PCLMULQDQ folds
   vpclmul_avx2,  // 256-bit VPCLMULQDQ folds
+  vpclmul_avx512,  // 512-bit VPCLMULQDQ folds
 };
 
 const char *tier_name(crc32c_tier tier);
@@ -47,6 +48,14 @@ crc32c_tier crc32c_tier_in_force();
 crc32_zlib_tier crc32_zlib_tier_in_force();
 bool force_tier(crc32c_tier tier);
 bool force_tier(crc32_zlib_tier tier);
+
+// A 512-bit tier's kernels also exist as a model on 128-bit operations (see
+// crc/v512.h), which computes the same words wherever PCLMULQDQ and SSE4.1
+// exist.  force_tier_model installs the model of `tier` if it has one and
+// this processor runs it, and says whether it did; force_tier puts native
+// kernels back.  Whether the tier in force runs as its model:
+bool force_tier_model(crc32_zlib_tier tier);
+bool crc32_zlib_model_in_force();
 
 }  // namespace zelkor
 

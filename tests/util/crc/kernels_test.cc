@@ -17,6 +17,7 @@
 #include "crc_reference.h"
 #include "util/bulk_crc32.h"
 #include "util/crc/crc32_zlib_avx2.h"
+#include "util/crc/crc32_zlib_avx512.h"
 #include "util/crc/crc32_zlib_pclmul.h"
 #include "util/crc/crc32c_avx2.h"
 #include "util/crc/crc32c_sse42.h"
@@ -31,6 +32,7 @@ struct kernel_case {
   bool (*runs_here)(const zelkor::cpu_features &);
   zelkor::crc_chunks_fn chunks;
   zelkor::crc_one_fn one;
+  const char *where_skipped = nullptr;  // what covers the kernel where it cannot run
 };
 
 template <auto kTier>
@@ -53,6 +55,13 @@ const kernel_case kKernels[] = {
     {"crc32_zlib_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL,
      tier_runs_here<crc32_zlib_tier::vpclmul_avx2>, zelkor::crc32_zlib_vpclmul_avx2_chunks,
      zelkor::crc32_zlib_vpclmul_avx2_one},
+    {"crc32_zlib_vpclmul_avx512", CRC32_ZLIB_POLYNOMIAL,
+     tier_runs_here<crc32_zlib_tier::vpclmul_avx512>, zelkor::crc32_zlib_vpclmul_avx512_chunks,
+     zelkor::crc32_zlib_vpclmul_avx512_one, "its model row runs the same algorithm here"},
+    // The same algorithm on 128-bit operations: wherever the 128-bit folds run.
+    {"crc32_zlib_vpclmul_avx512_model", CRC32_ZLIB_POLYNOMIAL,
+     tier_runs_here<crc32_zlib_tier::pclmul>, zelkor::crc32_zlib_vpclmul_avx512_model_chunks,
+     zelkor::crc32_zlib_vpclmul_avx512_model_one},
 };
 
 void PrintTo(const kernel_case &k, std::ostream *os) { *os << k.name; }
@@ -61,7 +70,9 @@ class Kernel : public testing::TestWithParam<kernel_case> {
  protected:
   void SetUp() override {
     if (!GetParam().runs_here(zelkor::read_cpu_features()))
-      GTEST_SKIP() << GetParam().name << " needs processor features this one lacks";
+      GTEST_SKIP() << GetParam().name << " needs processor features this one lacks"
+                   << (GetParam().where_skipped ? "; " : "")
+                   << (GetParam().where_skipped ? GetParam().where_skipped : "");
   }
   int type() const { return GetParam().type; }
 

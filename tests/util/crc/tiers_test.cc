@@ -63,6 +63,12 @@ cpu_features with_avx512(cpu_features f) {
   return f;
 }
 
+// AVX-512 in the processor, but an OS that saves only the YMM state.
+cpu_features without_zmm_state(cpu_features f) {
+  f.zmm_state = false;
+  return f;
+}
+
 const processor kProcessors[] = {
     {"bare x86-64", make(false, 6, 0, false, false, false, false, false),
      crc32c_tier::specified, crc32_zlib_tier::specified},
@@ -72,8 +78,18 @@ const processor kProcessors[] = {
      crc32_zlib_tier::pclmul},
     {"Skylake (AVX2, no VPCLMULQDQ)", make(false, 6, 0x5E, true, true, true, false, true),
      crc32c_tier::sse42_x3, crc32_zlib_tier::pclmul},
+    {"Skylake-X (AVX-512, no VPCLMULQDQ)",
+     with_avx512(make(false, 6, 0x55, true, true, true, false, true)), crc32c_tier::sse42_x3,
+     crc32_zlib_tier::pclmul},
+    {"Ice Lake client", with_avx512(make(false, 6, 0x7E, true, true, true, true, true)),
+     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx512},
     {"Ice Lake server", with_avx512(make(false, 6, 0x6A, true, true, true, true, true)),
+     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx512},
+    {"Ice Lake server, OS without ZMM state",
+     without_zmm_state(with_avx512(make(false, 6, 0x6A, true, true, true, true, true))),
      crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx2},
+    {"Sapphire Rapids", with_avx512(make(false, 6, 0x8F, true, true, true, true, true)),
+     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx512},
     {"Zen 2", make(true, 0x17, 0x31, true, true, true, false, true), crc32c_tier::sse42_x3,
      crc32_zlib_tier::pclmul},
     {"Zen 3", make(true, 0x19, 0x01, true, true, true, true, true), crc32c_tier::hybrid_avx2,
@@ -81,8 +97,11 @@ const processor kProcessors[] = {
     {"Zen 3, OS without YMM state", make(true, 0x19, 0x01, true, true, true, true, false),
      crc32c_tier::sse42_x3, crc32_zlib_tier::pclmul},
     {"Zen 4", with_avx512(make(true, 0x19, 0x11, true, true, true, true, true)),
-     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx2},
+     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx512},
     {"Zen 5", with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true)),
+     crc32c_tier::sse42_x12, crc32_zlib_tier::vpclmul_avx512},
+    {"Zen 5, OS without ZMM state",
+     without_zmm_state(with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true))),
      crc32c_tier::sse42_x12, crc32_zlib_tier::vpclmul_avx2},
 };
 
@@ -115,9 +134,14 @@ TEST(TierChoice, MadeAtLoadForThisProcessor) {
     EXPECT_EQ(zelkor::crc32_zlib_kernel.chunks, nullptr);
   else
     EXPECT_EQ(zelkor::crc32_zlib_kernel.owner, pipelined_crc32_zlib_func);
+  EXPECT_FALSE(zelkor::crc32_zlib_model_in_force());
   std::printf("tiers here: CRC32C %s; CRC-32 %s\n",
               zelkor::tier_name(zelkor::crc32c_tier_in_force()),
               zelkor::tier_name(zelkor::crc32_zlib_tier_in_force()));
+  std::printf("512-bit kernels here: %s\n",
+              zelkor::runs_here(crc32_zlib_tier::vpclmul_avx512, f)
+                  ? "native, and their 128-bit models"
+                  : "only their 128-bit models (the native rows skip)");
 }
 
 }  // namespace
