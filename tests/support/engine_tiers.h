@@ -27,6 +27,9 @@ inline constexpr tier_case kAll[] = {
     {"crc32c_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x3)},
     {"crc32c_x12", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x12)},
     {"crc32c_hybrid_avx2", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::hybrid_avx2)},
+    {"crc32c_hybrid_avx512", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::hybrid_avx512)},
+    {"crc32c_hybrid_avx512_model", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::hybrid_avx512),
+     true},
     {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::specified)},
     {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::pclmul)},
     {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx2)},
@@ -40,7 +43,10 @@ inline void PrintTo(const tier_case &c, std::ostream *os) { *os << c.label; }
 
 // Installs the tier if this processor runs it; false (and nothing changed) if not.
 inline bool force(const tier_case &c) {
-  if (c.type == CRC32C_POLYNOMIAL) return zelkor::force_tier(static_cast<zelkor::crc32c_tier>(c.tier));
+  if (c.type == CRC32C_POLYNOMIAL) {
+    const auto tier = static_cast<zelkor::crc32c_tier>(c.tier);
+    return c.model ? zelkor::force_tier_model(tier) : zelkor::force_tier(tier);
+  }
   const auto tier = static_cast<zelkor::crc32_zlib_tier>(c.tier);
   return c.model ? zelkor::force_tier_model(tier) : zelkor::force_tier(tier);
 }
@@ -75,11 +81,15 @@ struct restore_on_exit {
   zelkor::crc32c_tier c = zelkor::crc32c_tier_in_force();
   zelkor::crc32_zlib_tier z = zelkor::crc32_zlib_tier_in_force();
   bool z_model = zelkor::crc32_zlib_model_in_force();
+  bool c_model = zelkor::crc32c_model_in_force();
   restore_on_exit() = default;
   restore_on_exit(const restore_on_exit &) = delete;
   restore_on_exit &operator=(const restore_on_exit &) = delete;
   ~restore_on_exit() {
-    zelkor::force_tier(c);
+    if (c_model)
+      zelkor::force_tier_model(c);
+    else
+      zelkor::force_tier(c);
     if (z_model)
       zelkor::force_tier_model(z);
     else

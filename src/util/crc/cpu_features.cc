@@ -45,6 +45,7 @@ cpu_features read_cpu_features() {
   cpu_features f{};
   const regs leaf0 = cpuid_count(0, 0);
   f.amd = vendor_is(leaf0, "AuthenticAMD") || vendor_is(leaf0, "HygonGenuine");
+  f.intel = vendor_is(leaf0, "GenuineIntel");
   if (leaf0.eax < 1) return f;
   const regs leaf1 = cpuid_count(1, 0);
   const uint32_t base_family = (leaf1.eax >> 8) & 0xF, base_model = (leaf1.eax >> 4) & 0xF;

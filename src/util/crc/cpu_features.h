@@ -12,6 +12,7 @@ namespace zelkor {
 
 struct cpu_features {
   bool amd;                // AuthenticAMD or HygonGenuine
+  bool intel;              // GenuineIntel
   unsigned family, model;  // display family and model
   bool ssse3, sse41, sse42, pclmul, avx2, vpclmulqdq, avx512f, avx512bw, avx512vl;
   bool ymm_state, zmm_state;  // enabled by the OS (XCR0), read only under OSXSAVE

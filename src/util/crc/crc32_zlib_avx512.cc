@@ -13,6 +13,7 @@ namespace {
 namespace native_copy {
 using namespace v512::native;
 #define ZELKOR_V512 ZELKOR_V512_NATIVE_OP
+#include "v512_folds.h"
 #include "crc32_zlib_avx512_body.h"
 #undef ZELKOR_V512
 }  // namespace native_copy
@@ -20,6 +21,7 @@ using namespace v512::native;
 namespace model_copy {
 using namespace v512::model;
 #define ZELKOR_V512 ZELKOR_V512_MODEL_OP
+#include "v512_folds.h"
 #include "crc32_zlib_avx512_body.h"
 #undef ZELKOR_V512
 }  // namespace model_copy

@@ -25,29 +25,6 @@ using namespace crc32_zlib_fold;
 // From this length a chunk is folded on accumulators of its own.
 inline constexpr size_t kLongWindows = 1024;
 
-template <long long D>
-constexpr long long multiplier() {
-  return static_cast<long long>(gf2::fold_multiplier(P, D));
-}
-
-// Lane i moved forward by Di bits.
-template <long long D0, long long D1, long long D2, long long D3>
-ZELKOR_V512 vec fold_lanes(vec x) {
-  const vec k = set_pairs(multiplier<D0 + 64>(), multiplier<D0>(), multiplier<D1 + 64>(),
-                          multiplier<D1>(), multiplier<D2 + 64>(), multiplier<D2>(),
-                          multiplier<D3 + 64>(), multiplier<D3>());
-  return xor2(clmul_lanes<0x00>(x, k), clmul_lanes<0x11>(x, k));
-}
-
-// Every lane moved forward by D bits, and the data found there added.
-template <long long D>
-ZELKOR_V512 vec fold_add(vec x, vec data) {
-  const vec k = set_pairs(multiplier<D + 64>(), multiplier<D>(), multiplier<D + 64>(),
-                          multiplier<D>(), multiplier<D + 64>(), multiplier<D>(),
-                          multiplier<D + 64>(), multiplier<D>());
-  return xor3(clmul_lanes<0x00>(x, k), clmul_lanes<0x11>(x, k), data);
-}
-
 // The bytes of a chunk of len >= 1 that its first window holds.
 constexpr size_t first_bytes(size_t len) { return len - 64 * ((len - 1) / 64); }
 
@@ -66,7 +43,7 @@ ZELKOR_V512 void windows_lockstep(const uint8_t *p, size_t cs, const uint8_t *fr
   for (int g = 0; g < G; ++g) x[g] = first_window(p + g * cs, r, from);
   for (size_t off = r; off < cs; off += 64)
 #pragma GCC unroll 4
-    for (int g = 0; g < G; ++g) x[g] = fold_add<512>(x[g], load(p + g * cs + off));
+    for (int g = 0; g < G; ++g) x[g] = fold_add<P, 512>(x[g], load(p + g * cs + off));
 }
 
 // One chunk of at least 5 windows on four accumulators, folded to one
@@ -78,14 +55,14 @@ ZELKOR_V512 vec window_long(const uint8_t *p, size_t len, const uint8_t *from) {
   a[0] = first_window(p, r, from);
   p += r;
   len -= r;
-  for (; len % 256 != 0; p += 64, len -= 64) a[0] = fold_add<512>(a[0], load(p));
-  a[0] = fold_add<512>(a[0], load(p));
+  for (; len % 256 != 0; p += 64, len -= 64) a[0] = fold_add<P, 512>(a[0], load(p));
+  a[0] = fold_add<P, 512>(a[0], load(p));
 #pragma GCC unroll 4
   for (int i = 1; i < 4; ++i) a[i] = load(p + 64 * i);
   for (p += 256, len -= 256; len > 0; p += 256, len -= 256)
 #pragma GCC unroll 4
-    for (int i = 0; i < 4; ++i) a[i] = fold_add<2048>(a[i], load(p + 64 * i));
-  return fold_add<1536>(a[0], fold_add<1024>(a[1], fold_add<512>(a[2], a[3])));
+    for (int i = 0; i < 4; ++i) a[i] = fold_add<P, 2048>(a[i], load(p + 64 * i));
+  return fold_add<P, 1536>(a[0], fold_add<P, 1024>(a[1], fold_add<P, 512>(a[2], a[3])));
 }
 
 // One chunk of len >= 1 bytes folded to one window.
@@ -98,7 +75,7 @@ ZELKOR_V512 vec window(const uint8_t *p, size_t len, const uint8_t *from) {
 
 // A lone chunk's window to its residue, lane by lane (cheaper than the
 // four-chunk way, whose transposition would go to waste).
-ZELKOR_V512 __m128i residue_of(vec x) { return sum_lanes(fold_lanes<384, 256, 128, 0>(x)); }
+ZELKOR_V512 __m128i residue_of(vec x) { return window_to_lane<P>(x); }
 
 // G (1..4) chunks of cs >= 1 bytes, each folded to one window; the windows
 // of absent chunks repeat the first.
@@ -127,7 +104,7 @@ ZELKOR_V512 vec reduce(vec v) {
 // 128 * (3 - j) bits before its end.
 ZELKOR_V512 __m128i words_of(vec (&x)[4]) {
   transpose(x[0], x[1], x[2], x[3]);
-  const vec residues = fold_add<384>(x[0], fold_add<256>(x[1], fold_add<128>(x[2], x[3])));
+  const vec residues = fold_add<P, 384>(x[0], fold_add<P, 256>(x[1], fold_add<P, 128>(x[2], x[3])));
   return stored_words(dword1_of_lanes(reduce(residues)));
 }
 

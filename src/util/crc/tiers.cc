@@ -13,6 +13,7 @@
 #include "crc32_zlib_avx512.h"
 #include "crc32_zlib_pclmul.h"
 #include "crc32c_avx2.h"
+#include "crc32c_avx512.h"
 #include "crc32c_sse42.h"
 #endif
 
@@ -28,6 +29,8 @@ const char *tier_name(crc32c_tier tier) {
     case crc32c_tier::sse42_x12: return "sse42_x12 (CRC32 on 12 chains)";
     case crc32c_tier::hybrid_avx2:
       return "hybrid_avx2 (CRC32 on 3 chains + 256-bit carry-less folds)";
+    case crc32c_tier::hybrid_avx512:
+      return "hybrid_avx512 (CRC32 chains + 512-bit carry-less folds)";
   }
   return "?";
 }
@@ -47,12 +50,23 @@ namespace {
 constinit crc32c_tier g_crc32c_tier = crc32c_tier::specified;
 constinit crc32_zlib_tier g_crc32_zlib_tier = crc32_zlib_tier::specified;
 constinit bool g_crc32_zlib_model = false;
+constinit bool g_crc32c_model = false;
 
 }  // namespace
 
 crc32c_tier crc32c_tier_in_force() { return g_crc32c_tier; }
 crc32_zlib_tier crc32_zlib_tier_in_force() { return g_crc32_zlib_tier; }
 bool crc32_zlib_model_in_force() { return g_crc32_zlib_model; }
+bool crc32c_model_in_force() { return g_crc32c_model; }
+
+const char *split_name(hybrid_split split) {
+  switch (split) {
+    case hybrid_split::k3m9s12: return "3 chains + 9 folded, short chunks on 12 chains";
+    case hybrid_split::k3m3s3: return "3 chains + 3 folded";
+    case hybrid_split::k3m9s3: return "3 chains + 9 folded";
+  }
+  return "?";
+}
 
 #if defined(__x86_64__)
 
@@ -63,6 +77,9 @@ namespace {
 static_assert(kKernelGroupMultiple % kCrc32cSse42X3Group == 0);
 static_assert(kKernelGroupMultiple % kCrc32cSse42X12Group == 0);
 static_assert(kKernelGroupMultiple % kCrc32cHybridAvx2Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32cHybridAvx512Groups[0] == 0);
+static_assert(kKernelGroupMultiple % kCrc32cHybridAvx512Groups[1] == 0);
+static_assert(kKernelGroupMultiple % kCrc32cHybridAvx512Groups[2] == 0);
 static_assert(kKernelGroupMultiple % kCrc32ZlibPclmulGroup == 0);
 static_assert(kKernelGroupMultiple % kCrc32ZlibVpclmulAvx2Group == 0);
 static_assert(kKernelGroupMultiple % kCrc32ZlibVpclmulAvx512Group == 0);
@@ -87,6 +104,29 @@ crc_kernel kernel_of(crc32c_tier t) {
     case crc32c_tier::sse42_x12: return {owner, crc32c_sse42_x12_chunks, crc32c_sse42_x12_one};
     case crc32c_tier::hybrid_avx2:
       return {owner, crc32c_hybrid_avx2_chunks, crc32c_hybrid_avx2_one};
+    case crc32c_tier::hybrid_avx512:
+      switch (choose_hybrid_split(g_features)) {
+        case hybrid_split::k3m9s12:
+          return {owner, crc32c_hybrid_avx512_3x9s12_chunks, crc32c_hybrid_avx512_3x9s12_one};
+        case hybrid_split::k3m3s3:
+          return {owner, crc32c_hybrid_avx512_3x3s3_chunks, crc32c_hybrid_avx512_3x3s3_one};
+        case hybrid_split::k3m9s3:
+          return {owner, crc32c_hybrid_avx512_3x9s3_chunks, crc32c_hybrid_avx512_3x9s3_one};
+      }
+  }
+  return {};
+}
+
+crc_kernel model_kernel_of(crc32c_tier t) {
+  if (t != crc32c_tier::hybrid_avx512) return {};
+  const crc_pipelined_func_t owner = engine_hardware_routine();
+  switch (choose_hybrid_split(g_features)) {
+    case hybrid_split::k3m9s12:
+      return {owner, crc32c_hybrid_avx512_3x9s12_model_chunks, crc32c_hybrid_avx512_3x9s12_model_one};
+    case hybrid_split::k3m3s3:
+      return {owner, crc32c_hybrid_avx512_3x3s3_model_chunks, crc32c_hybrid_avx512_3x3s3_model_one};
+    case hybrid_split::k3m9s3:
+      return {owner, crc32c_hybrid_avx512_3x9s3_model_chunks, crc32c_hybrid_avx512_3x9s3_model_one};
   }
   return {};
 }
@@ -111,9 +151,10 @@ crc_kernel model_kernel_of(crc32_zlib_tier t) {
           crc32_zlib_vpclmul_avx512_model_one};
 }
 
-void install(crc32c_tier t) {
+void install(crc32c_tier t, bool model = false) {
   g_crc32c_tier = t;
-  crc32c_kernel = kernel_of(t);
+  g_crc32c_model = model;
+  crc32c_kernel = model ? model_kernel_of(t) : kernel_of(t);
 }
 
 void install(crc32_zlib_tier t, bool model = false) {
@@ -132,6 +173,7 @@ bool runs_here(crc32c_tier tier, const cpu_features &f) {
     case crc32c_tier::sse42_x3:
     case crc32c_tier::sse42_x12: return chains;
     case crc32c_tier::hybrid_avx2: return chains && wide_vectors(f);
+    case crc32c_tier::hybrid_avx512: return chains && widest_vectors(f);
   }
   return false;
 }
@@ -148,20 +190,44 @@ bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
 }
 
 // A table of processor families: what each needs to keep its units busy.
-// - Zen 5 (AMD family 0x1A) issues about three CRC32 per cycle and wants 9+
-//   chains: 12 chains.
-// - Every other processor (Intel since Nehalem, Zen 1-4: AMD family 0x17,
-//   0x19) issues one CRC32 per cycle, and three chains saturate it.  Where
-//   it also has 256-bit VPCLMULQDQ with the YMM state enabled (Zen 3 and 4,
-//   Intel since Ice Lake), three more chunks are folded on the vector unit
-//   beside the three chains; measured on Zen 3 this is about 1.4x the chains
-//   alone at 512-byte chunks.
+// - One CRC32 unit of latency 3 (Intel since Nehalem, AMD Zen 1-4): three
+//   chains saturate it.  Zen 5 (AMD family 0x1A) has three and wants 9+.
+// - Beside the chains, chunks folded with carry-less multiplication run on
+//   the vector unit and add their rate: with 512-bit VPCLMULQDQ (Zen 4 and
+//   5, Intel since Ice Lake) as chosen by choose_hybrid_split, else with
+//   256-bit (Zen 3) three chains beside three folded chunks (measured on Zen
+//   3 about 1.4x the chains alone at 512-byte chunks).
+// - Without VPCLMULQDQ: 12 chains on Zen 5, 3 elsewhere.
 // Without the chains' features the specified routine stays in charge.
 crc32c_tier choose_crc32c_tier(const cpu_features &f) {
   if (!runs_here(crc32c_tier::sse42_x3, f)) return crc32c_tier::specified;
+  if (runs_here(crc32c_tier::hybrid_avx512, f)) return crc32c_tier::hybrid_avx512;
   if (f.amd && f.family >= 0x1A) return crc32c_tier::sse42_x12;
   if (runs_here(crc32c_tier::hybrid_avx2, f)) return crc32c_tier::hybrid_avx2;
   return crc32c_tier::sse42_x3;
+}
+
+// The 512-bit hybrid's split between CRC32 chains and folded chunks:
+// - Zen 5 (AMD 0x1A and later): three CRC32 units and one 512-bit fold
+//   every two cycles.  Measured there, 3 chains beside 9 folded chunks ran
+//   ahead of 3 beside 3 and of 9 beside 3 (short of registers) from 512-byte
+//   chunks on; chunks below 128 bytes go faster on 12 chains alone.
+// - Intel Sapphire Rapids (family 6, model 0x8F) and its successors issue a
+//   512-bit multiply every cycle beside one CRC32 unit: 3 chains, 9 folded.
+// - Zen 4 (512 bits as two 256-bit halves), Ice Lake and Tiger Lake (a
+//   512-bit multiply at half rate): 3 chains, 3 folded.
+hybrid_split choose_hybrid_split(const cpu_features &f) {
+  if (f.amd && f.family >= 0x1A) return hybrid_split::k3m9s12;
+  if (f.intel && f.family == 6) {
+    switch (f.model) {
+      case 0x8F:  // Sapphire Rapids
+      case 0xCF:  // Emerald Rapids
+      case 0xAD:  // Granite Rapids
+      case 0xAE:
+        return hybrid_split::k3m9s3;
+    }
+  }
+  return hybrid_split::k3m3s3;
 }
 
 // CRC-32 has no instruction of its own: the widest fold the processor runs,
@@ -199,6 +265,14 @@ bool force_tier_model(crc32_zlib_tier tier) {
   return true;
 }
 
+bool force_tier_model(crc32c_tier tier) {
+  if (model_kernel_of(tier).chunks == nullptr || !runs_here(crc32c_tier::sse42_x3, g_features) ||
+      !g_features.sse41)
+    return false;
+  install(tier, true);
+  return true;
+}
+
 #else  // !__x86_64__: no kernels, no hardware routine; the slots' routines serve.
 
 crc_pipelined_func_t engine_hardware_routine() { return nullptr; }
@@ -214,6 +288,8 @@ void select_tiers_at_load() {}
 bool force_tier(crc32c_tier tier) { return tier == crc32c_tier::specified; }
 bool force_tier(crc32_zlib_tier tier) { return tier == crc32_zlib_tier::specified; }
 bool force_tier_model(crc32_zlib_tier) { return false; }
+bool force_tier_model(crc32c_tier) { return false; }
+hybrid_split choose_hybrid_split(const cpu_features &) { return hybrid_split::k3m3s3; }
 
 #endif  // __x86_64__
 

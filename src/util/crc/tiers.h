@@ -17,6 +17,7 @@ enum class crc32c_tier : int {
   sse42_x3,     // CRC32 on 3 chains
   sse42_x12,    // CRC32 on 12 chains
   hybrid_avx2,  // CRC32 on 3 chains beside 3 chunks folded with 256-bit VPCLMULQDQ
+  hybrid_avx512,  // CRC32 chains beside chunks folded with 512-bit VPCLMULQDQ, split by family
 };
 
 enum class crc32_zlib_tier : int {
@@ -56,6 +57,14 @@ bool force_tier(crc32_zlib_tier tier);
 // kernels back.  Whether the tier in force runs as its model:
 bool force_tier_model(crc32_zlib_tier tier);
 bool crc32_zlib_model_in_force();
+bool force_tier_model(crc32c_tier tier);
+bool crc32c_model_in_force();
+
+// How the CRC32C 512-bit hybrid splits a group between CRC32 chains and
+// folded chunks on a processor with these features (a family table).
+enum class hybrid_split : int { k3m9s12, k3m9s3, k3m3s3 };
+hybrid_split choose_hybrid_split(const cpu_features &f);
+const char *split_name(hybrid_split split);
 
 }  // namespace zelkor
 

@@ -72,6 +72,11 @@ ZELKOR_V512_NATIVE_OP vec last_dword(uint32_t v) {
   return {_mm512_maskz_set1_epi32(0x8000, static_cast<int>(v))};
 }
 
+// v in the vector's first four bytes (dword 0), zeros elsewhere.
+ZELKOR_V512_NATIVE_OP vec first_dword(uint32_t v) {
+  return {_mm512_maskz_set1_epi32(0x1, static_cast<int>(v))};
+}
+
 // Lane i gets the pair (lo_i, hi_i): lo in its low 64 bits.
 ZELKOR_V512_NATIVE_OP vec set_pairs(long long lo0, long long hi0, long long lo1, long long hi1,
                                     long long lo2, long long hi2, long long lo3, long long hi3) {
@@ -152,6 +157,11 @@ ZELKOR_V512_MODEL_OP vec last_dword(uint32_t v) {
   return {{z, z, z, _mm_set_epi32(static_cast<int>(v), 0, 0, 0)}};
 }
 
+ZELKOR_V512_MODEL_OP vec first_dword(uint32_t v) {
+  const __m128i z = _mm_setzero_si128();
+  return {{_mm_cvtsi32_si128(static_cast<int>(v)), z, z, z}};
+}
+
 ZELKOR_V512_MODEL_OP vec set_pairs(long long lo0, long long hi0, long long lo1, long long hi1,
                                    long long lo2, long long hi2, long long lo3, long long hi3) {
   return {{_mm_set_epi64x(hi0, lo0), _mm_set_epi64x(hi1, lo1), _mm_set_epi64x(hi2, lo2),
@@ -201,6 +211,51 @@ ZELKOR_V512_MODEL_OP __m128i dword1_of_lanes(vec a) {
 }
 
 }  // namespace model
+
+// The same vector as two 256-bit halves (AVX2 with VPCLMULQDQ), for the
+// processors whose widest carry-less multiply is 256 bits: a kernel body
+// written over these operations folds 64 bytes a step there too.  Only what
+// the CRC32C hybrid needs.
+#define ZELKOR_V512_HALVES_TARGET "avx2,vpclmulqdq,pclmul,sse4.1"
+#define ZELKOR_V512_HALVES_OP \
+  __attribute__((target(ZELKOR_V512_HALVES_TARGET), always_inline)) inline
+
+namespace halves {
+
+struct vec {
+  __m256i lo, hi;  // lanes 0 and 1, lanes 2 and 3
+};
+
+ZELKOR_V512_HALVES_OP vec load(const uint8_t *p) {
+  return {_mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)),
+          _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32))};
+}
+
+ZELKOR_V512_HALVES_OP vec first_dword(uint32_t v) {
+  return {_mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(v))), _mm256_setzero_si256()};
+}
+
+ZELKOR_V512_HALVES_OP vec set_pairs(long long lo0, long long hi0, long long lo1, long long hi1,
+                                    long long lo2, long long hi2, long long lo3, long long hi3) {
+  return {_mm256_set_epi64x(hi1, lo1, hi0, lo0), _mm256_set_epi64x(hi3, lo3, hi2, lo2)};
+}
+
+ZELKOR_V512_HALVES_OP vec xor2(vec a, vec b) {
+  return {_mm256_xor_si256(a.lo, b.lo), _mm256_xor_si256(a.hi, b.hi)};
+}
+ZELKOR_V512_HALVES_OP vec xor3(vec a, vec b, vec c) { return xor2(xor2(a, b), c); }
+
+template <int imm>
+ZELKOR_V512_HALVES_OP vec clmul_lanes(vec a, vec b) {
+  return {_mm256_clmulepi64_epi128(a.lo, b.lo, imm), _mm256_clmulepi64_epi128(a.hi, b.hi, imm)};
+}
+
+ZELKOR_V512_HALVES_OP __m128i sum_lanes(vec a) {
+  const __m256i h = _mm256_xor_si256(a.lo, a.hi);
+  return _mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+}
+
+}  // namespace halves
 
 }  // namespace zelkor::v512
 

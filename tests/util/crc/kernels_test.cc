@@ -20,6 +20,7 @@
 #include "util/crc/crc32_zlib_avx512.h"
 #include "util/crc/crc32_zlib_pclmul.h"
 #include "util/crc/crc32c_avx2.h"
+#include "util/crc/crc32c_avx512.h"
 #include "util/crc/crc32c_sse42.h"
 #include "util/crc/kernel.h"
 #include "util/crc/tiers.h"
@@ -43,6 +44,11 @@ bool tier_runs_here(const zelkor::cpu_features &f) {
 using zelkor::crc32_zlib_tier;
 using zelkor::crc32c_tier;
 
+// A CRC32C hybrid's model: the CRC32 chains, and 128-bit folds.
+bool model_runs_here(const zelkor::cpu_features &f) {
+  return zelkor::runs_here(crc32c_tier::sse42_x3, f) && f.sse41;
+}
+
 const kernel_case kKernels[] = {
     {"crc32c_sse42_x3", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::sse42_x3>,
      zelkor::crc32c_sse42_x3_chunks, zelkor::crc32c_sse42_x3_one},
@@ -50,6 +56,15 @@ const kernel_case kKernels[] = {
      zelkor::crc32c_sse42_x12_chunks, zelkor::crc32c_sse42_x12_one},
     {"crc32c_hybrid_avx2", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::hybrid_avx2>,
      zelkor::crc32c_hybrid_avx2_chunks, zelkor::crc32c_hybrid_avx2_one},
+#define ZELKOR_HYBRID_ROWS(split)                                                            \
+  {"crc32c_hybrid_avx512_" #split, CRC32C_POLYNOMIAL,                                        \
+   tier_runs_here<crc32c_tier::hybrid_avx512>, zelkor::crc32c_hybrid_avx512_##split##_chunks, \
+   zelkor::crc32c_hybrid_avx512_##split##_one, "its model row runs the same algorithm here"}, \
+  {"crc32c_hybrid_avx512_" #split "_model", CRC32C_POLYNOMIAL, model_runs_here,              \
+   zelkor::crc32c_hybrid_avx512_##split##_model_chunks,                                      \
+   zelkor::crc32c_hybrid_avx512_##split##_model_one},
+    ZELKOR_HYBRID_ROWS(3x9s12) ZELKOR_HYBRID_ROWS(3x9s3) ZELKOR_HYBRID_ROWS(3x3s3)
+#undef ZELKOR_HYBRID_ROWS
     {"crc32_zlib_pclmul", CRC32_ZLIB_POLYNOMIAL, tier_runs_here<crc32_zlib_tier::pclmul>,
      zelkor::crc32_zlib_pclmul_chunks, zelkor::crc32_zlib_pclmul_one},
     {"crc32_zlib_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL,

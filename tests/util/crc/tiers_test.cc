@@ -41,12 +41,14 @@ struct processor {
   cpu_features f;
   crc32c_tier crc32c;
   crc32_zlib_tier crc32;
+  zelkor::hybrid_split split = zelkor::hybrid_split::k3m3s3;  // where crc32c is hybrid_avx512
 };
 
 cpu_features make(bool amd, unsigned family, unsigned model, bool sse42, bool pclmul, bool avx2,
                   bool vpclmul, bool ymm) {
   cpu_features f{};
   f.amd = amd;
+  f.intel = !amd;
   f.family = family;
   f.model = model;
   f.ssse3 = f.sse41 = sse42;
@@ -82,14 +84,14 @@ const processor kProcessors[] = {
      with_avx512(make(false, 6, 0x55, true, true, true, false, true)), crc32c_tier::sse42_x3,
      crc32_zlib_tier::pclmul},
     {"Ice Lake client", with_avx512(make(false, 6, 0x7E, true, true, true, true, true)),
-     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx512},
+     crc32c_tier::hybrid_avx512, crc32_zlib_tier::vpclmul_avx512},
     {"Ice Lake server", with_avx512(make(false, 6, 0x6A, true, true, true, true, true)),
-     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx512},
+     crc32c_tier::hybrid_avx512, crc32_zlib_tier::vpclmul_avx512},
     {"Ice Lake server, OS without ZMM state",
      without_zmm_state(with_avx512(make(false, 6, 0x6A, true, true, true, true, true))),
      crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx2},
     {"Sapphire Rapids", with_avx512(make(false, 6, 0x8F, true, true, true, true, true)),
-     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx512},
+     crc32c_tier::hybrid_avx512, crc32_zlib_tier::vpclmul_avx512, zelkor::hybrid_split::k3m9s3},
     {"Zen 2", make(true, 0x17, 0x31, true, true, true, false, true), crc32c_tier::sse42_x3,
      crc32_zlib_tier::pclmul},
     {"Zen 3", make(true, 0x19, 0x01, true, true, true, true, true), crc32c_tier::hybrid_avx2,
@@ -97,9 +99,9 @@ const processor kProcessors[] = {
     {"Zen 3, OS without YMM state", make(true, 0x19, 0x01, true, true, true, true, false),
      crc32c_tier::sse42_x3, crc32_zlib_tier::pclmul},
     {"Zen 4", with_avx512(make(true, 0x19, 0x11, true, true, true, true, true)),
-     crc32c_tier::hybrid_avx2, crc32_zlib_tier::vpclmul_avx512},
+     crc32c_tier::hybrid_avx512, crc32_zlib_tier::vpclmul_avx512},
     {"Zen 5", with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true)),
-     crc32c_tier::sse42_x12, crc32_zlib_tier::vpclmul_avx512},
+     crc32c_tier::hybrid_avx512, crc32_zlib_tier::vpclmul_avx512, zelkor::hybrid_split::k3m9s12},
     {"Zen 5, OS without ZMM state",
      without_zmm_state(with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true))),
      crc32c_tier::sse42_x12, crc32_zlib_tier::vpclmul_avx2},
@@ -109,6 +111,9 @@ TEST(TierChoice, TableOfProcessors) {
   for (const processor &p : kProcessors) {
     EXPECT_EQ(zelkor::choose_crc32c_tier(p.f), p.crc32c) << p.name;
     EXPECT_EQ(zelkor::choose_crc32_zlib_tier(p.f), p.crc32) << p.name;
+    if (p.crc32c == crc32c_tier::hybrid_avx512) {
+      EXPECT_EQ(zelkor::choose_hybrid_split(p.f), p.split) << p.name;
+    }
     // A chosen tier always runs where it was chosen.
     EXPECT_TRUE(zelkor::runs_here(p.crc32c, p.f)) << p.name;
     EXPECT_TRUE(zelkor::runs_here(p.crc32, p.f)) << p.name;
@@ -135,8 +140,10 @@ TEST(TierChoice, MadeAtLoadForThisProcessor) {
   else
     EXPECT_EQ(zelkor::crc32_zlib_kernel.owner, pipelined_crc32_zlib_func);
   EXPECT_FALSE(zelkor::crc32_zlib_model_in_force());
-  std::printf("tiers here: CRC32C %s; CRC-32 %s\n",
+  EXPECT_FALSE(zelkor::crc32c_model_in_force());
+  std::printf("tiers here: CRC32C %s (hybrid split: %s); CRC-32 %s\n",
               zelkor::tier_name(zelkor::crc32c_tier_in_force()),
+              zelkor::split_name(zelkor::choose_hybrid_split(f)),
               zelkor::tier_name(zelkor::crc32_zlib_tier_in_force()));
   std::printf("512-bit kernels here: %s\n",
               zelkor::runs_here(crc32_zlib_tier::vpclmul_avx512, f)

@@ -1,0 +1,145 @@
+// crc32c_hybrid_body.h -- CRC32C on CRC32 chains and carry-less folds at once,
+// written once over the operations of v512.h.
+//
+// No include guard: a kernel's .cc includes it (after v512_folds.h) in the
+// namespace of each copy that it builds, with ZELKOR_V512 naming that copy's
+// target, which must add SSE4.2 to the operations' own.
+//
+// The chains run on the integer units and the folds on the vector unit, so
+// their rates add: of a group of K + M chunks, K go to CRC32 chains while M
+// are folded 64 bytes a step, one vector per chunk, in one loop.  A folded
+// chunk's last window is folded down to 16 bytes, which two CRC32 steps from
+// zero reduce to its register.  How many of each keeps both kinds of unit
+// busy depends on the processor; the tier module chooses the split.  A lone
+// long chunk is cut into K + M streams walked the same way and joined as
+// crc32c_chains.h joins streams.
+
+using crc32c_chains::crc_serial;
+using crc32c_chains::stored;
+
+// From this size a leftover chunk (fewer than a group remain) goes faster
+// cut into streams of its own than in a smaller mix of chains and folds.
+inline constexpr size_t kLoneFrom = 2048;
+
+// The register of a chunk whose last folded window is x.
+ZELKOR_V512 uint32_t fold_finish(vec x) {
+  const __m128i v = window_to_lane<gf2::kCrc32c>(x);
+  const uint64_t r = _mm_crc32_u64(0, static_cast<uint64_t>(_mm_cvtsi128_si64(v)));
+  return static_cast<uint32_t>(_mm_crc32_u64(r, static_cast<uint64_t>(_mm_extract_epi64(v, 1))));
+}
+
+// K blocks on CRC32 chains, then M folded blocks, all of cs >= 64 bytes,
+// walked 64 bytes at a time in one loop.  The registers start from all ones
+// (whole chunks) or from zero (streams of one chunk, joined afterwards).
+template <int K, int M, size_t CS, bool kPreset>
+ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[K + M]) {
+  if constexpr (CS != 0) cs = CS;
+  const size_t windows = cs / 64, rest = cs % 64;
+  const uint8_t *f = p + K * cs;
+  uint64_t c[K > 0 ? K : 1];
+  vec a[M];
+#pragma GCC unroll 16
+  for (int k = 0; k < K; ++k) c[k] = kPreset ? 0xFFFFFFFFu : 0;
+  // A preset register is the same as its bits added into the first bytes.
+  const vec init = first_dword(kPreset ? 0xFFFFFFFFu : 0);
+#pragma GCC unroll 16
+  for (int m = 0; m < M; ++m) a[m] = xor2(load(f + m * cs), init);
+#pragma GCC unroll 8
+  for (int w = 0; w < 8; ++w)
+#pragma GCC unroll 16
+    for (int k = 0; k < K; ++k) c[k] = _mm_crc32_u64(c[k], load_le64(p + k * cs + 8 * w));
+  for (size_t i = 1; i < windows; ++i) {
+    const size_t off = 64 * i;
+#pragma GCC unroll 16
+    for (int m = 0; m < M; ++m) a[m] = fold_add<gf2::kCrc32c, 512>(a[m], load(f + m * cs + off));
+#pragma GCC unroll 8
+    for (int w = 0; w < 8; ++w)
+#pragma GCC unroll 16
+      for (int k = 0; k < K; ++k) c[k] = _mm_crc32_u64(c[k], load_le64(p + k * cs + off + 8 * w));
+  }
+  const size_t done = 64 * windows;
+#pragma GCC unroll 16
+  for (int k = 0; k < K; ++k)
+    regs[k] = crc_serial(static_cast<uint32_t>(c[k]), p + k * cs + done, rest);
+#pragma GCC unroll 16
+  for (int m = 0; m < M; ++m) regs[K + m] = crc_serial(fold_finish(a[m]), f + m * cs + done, rest);
+}
+
+template <int K, int M, size_t CS>
+ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words) {
+  uint32_t regs[K + M];
+  hybrid_registers<K, M, CS, true>(p, cs, regs);
+#pragma GCC unroll 16
+  for (int k = 0; k < K + M; ++k) words[k] = stored(regs[k]);
+}
+
+// One chunk of any length: rounds of 3 streams on chains and 3 folded,
+// joined; what is left after the rounds goes on three chains.  (Rounds of
+// more folded streams lose: each stream's finish and join costs more than
+// the fold rate gains over a lone chunk.)
+ZELKOR_V512 uint32_t hybrid_one_register(const uint8_t *p, size_t len) {
+  constexpr int K = 3, M = 3, N = K + M;
+  constexpr size_t kRound = crc32c_chains::kRoundStream;
+  uint32_t acc = 0xFFFFFFFFu;
+  const bool prefetch = len >= kPrefetchMin;
+  while (len >= N * 64) {
+    const size_t b = len >= N * kRound ? kRound : len / (N * 64) * 64;
+    if (prefetch) prefetch_range(p, kPrefetchAhead * N * b, N * b);
+    uint32_t c[N];
+    if (b == kRound)
+      hybrid_registers<K, M, kRound, false>(p, b, c);
+    else
+      hybrid_registers<K, M, 0, false>(p, b, c);
+    acc = crc32c_chains::join_streams<N>(acc, c, b);
+    p += N * b;
+    len -= N * b;
+  }
+  return crc32c_chains::one_register<3>(p, len, acc);
+}
+
+// Whole chunks of cs >= 64 bytes: groups of K + M; the last few long ones
+// each as a lone chunk, short ones in groups of three and three, then a
+// smaller mix (two chunks go faster both folded than with one of them on a
+// lone chain).
+template <int K, int M, size_t CS>
+ZELKOR_V512 void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, uint32_t *words) {
+  if constexpr (CS != 0) cs = CS;
+  const bool prefetch = n * cs >= kPrefetchMin;
+  for (; n >= K + M; n -= K + M, p += (K + M) * cs, words += K + M) {
+    if (prefetch) prefetch_range(p, kPrefetchAhead * (K + M) * cs, (K + M) * cs);
+    hybrid_group<K, M, CS>(p, cs, words);
+  }
+  if (cs >= kLoneFrom) {
+    for (; n > 0; --n, p += cs) *words++ = stored(hybrid_one_register(p, cs));
+    return;
+  }
+  for (; n >= 6; n -= 6, p += 6 * cs, words += 6) hybrid_group<3, 3, CS>(p, cs, words);
+  switch (n) {
+    case 5: return hybrid_group<3, 2, CS>(p, cs, words);
+    case 4: return hybrid_group<2, 2, CS>(p, cs, words);
+    case 3: return hybrid_group<2, 1, CS>(p, cs, words);
+    case 2: return hybrid_group<0, 2, CS>(p, cs, words);
+    case 1: *words = stored(hybrid_one_register(p, cs)); return;
+  }
+}
+
+// Short chunks leave little to fold: below kFoldFrom bytes they go on S
+// chains alone, as many as the processor's CRC32 units want.
+template <int K, int M, int S, size_t kFoldFrom>
+ZELKOR_V512 void chunks(const uint8_t *data, size_t cs, size_t n, uint32_t *words) {
+  static_assert(kFoldFrom >= 64, "a folded chunk needs a whole window");
+  if (cs < kFoldFrom) return crc32c_chains::chunks<S>(data, cs, n, words);
+  switch (cs) {
+    case 128: return hybrid_chunks_n<K, M, 128>(data, cs, n, words);
+    case 256: return hybrid_chunks_n<K, M, 256>(data, cs, n, words);
+    case 512: return hybrid_chunks_n<K, M, 512>(data, cs, n, words);
+    case 1024: return hybrid_chunks_n<K, M, 1024>(data, cs, n, words);
+    case 2048: return hybrid_chunks_n<K, M, 2048>(data, cs, n, words);
+    case 4096: return hybrid_chunks_n<K, M, 4096>(data, cs, n, words);
+    default: return hybrid_chunks_n<K, M, 0>(data, cs, n, words);
+  }
+}
+
+ZELKOR_V512 uint32_t one(const uint8_t *data, size_t len) {
+  return stored(hybrid_one_register(data, len));
+}
