@@ -96,6 +96,7 @@ inline bool store_or_verify(uint32_t *sums, uint32_t crc, bool is_verify) {
 constexpr size_t kBatch = 6 * zelkor::kKernelGroupMultiple;
 static_assert(kBatch % zelkor::kKernelGroupMultiple == 0);
 constexpr size_t kMaxReadPastMismatch = 64 * 1024;
+constexpr size_t kPrefetchFrom = 4u << 20;  // beyond this the data is not in the caches
 
 size_t verify_batch(size_t chunk) {
   const size_t n = 1 + kMaxReadPastMismatch / chunk;
@@ -112,10 +113,28 @@ int bulk_crc_kernel(const zelkor::crc_kernel &k, const uint8_t *data, size_t n_b
     return BULK_CRC_OK;
   }
   const size_t batch = verify_batch(chunk);
+  // A kernel fetches ahead only within one call, and a batch is too short
+  // for that; out of the caches, the next batch is fetched while this one is
+  // computed, as a compute call over all of them would.  (A prefetch never
+  // faults and reads nothing into the words: the bound above still holds.)
+  const bool prefetch = n_blocks * chunk >= kPrefetchFrom;
   uint32_t words[kBatch];
   while (n_blocks > 0) {
     const size_t n = n_blocks < batch ? n_blocks : batch;
-    k.chunks(data, chunk, n, words);
+    if (prefetch) {
+      // A group at a time, two groups ahead: a whole batch asked for at
+      // once would overrun the loads the processor keeps in flight.
+      const size_t group = zelkor::kKernelGroupMultiple;
+      for (size_t i = 0; i < n; i += group) {
+        const size_t g = n - i < group ? n - i : group;
+        const uintptr_t ahead = reinterpret_cast<uintptr_t>(data) + (i + 2 * group) * chunk;
+        for (size_t off = 0; off < g * chunk; off += 64)
+          __builtin_prefetch(reinterpret_cast<const void *>(ahead + off), 0, 3);
+        k.chunks(data + i * chunk, chunk, g, words + i);
+      }
+    } else {
+      k.chunks(data, chunk, n, words);
+    }
     for (size_t i = 0; i < n; ++i, ++sums, data += chunk)
       if (*sums != words[i]) return return_crc_error(error_info, words[i], sums, data);
     n_blocks -= n;
