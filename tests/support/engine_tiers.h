@@ -29,6 +29,10 @@ inline constexpr tier_case kAll[] = {
     {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::specified)},
     {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::pclmul)},
     {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx2)},
+#if defined(__aarch64__)
+    {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_crc_x3)},
+    {"crc32_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_crc_x3)},
+#endif
 };
 
 // GoogleTest names a parameter by its label.

@@ -13,6 +13,9 @@
 #include "crc32_zlib_pclmul.h"
 #include "crc32c_avx2.h"
 #include "crc32c_sse42.h"
+#elif defined(__aarch64__)
+#include "crc32_zlib_armv8.h"
+#include "crc32c_armv8.h"
 #endif
 
 namespace zelkor {
@@ -22,6 +25,7 @@ constinit crc_kernel crc32_zlib_kernel{};
 
 const char *tier_name(crc32c_tier tier) {
   switch (tier) {
+    case crc32c_tier::armv8_crc_x3: return "armv8_crc_x3 (crc32cx on 3 chains)";
     case crc32c_tier::specified: return "specified (slot routine, 3 chunks at a time)";
     case crc32c_tier::sse42_x3: return "sse42_x3 (CRC32 on 3 chains)";
     case crc32c_tier::sse42_x12: return "sse42_x12 (CRC32 on 12 chains)";
@@ -33,6 +37,7 @@ const char *tier_name(crc32c_tier tier) {
 
 const char *tier_name(crc32_zlib_tier tier) {
   switch (tier) {
+    case crc32_zlib_tier::armv8_crc_x3: return "armv8_crc_x3 (crc32x on 3 chains)";
     case crc32_zlib_tier::specified: return "specified (slot routine, 3 chunks at a time)";
     case crc32_zlib_tier::pclmul: return "pclmul (128-bit carry-less folds)";
     case crc32_zlib_tier::vpclmul_avx2: return "vpclmul_avx2 (256-bit carry-less folds)";
@@ -71,6 +76,7 @@ bool wide_vectors(const cpu_features &f) {
 crc_kernel kernel_of(crc32c_tier t) {
   const crc_pipelined_func_t owner = engine_hardware_routine();
   switch (t) {
+    case crc32c_tier::armv8_crc_x3:  // aarch64 only
     case crc32c_tier::specified: break;
     case crc32c_tier::sse42_x3: return {owner, crc32c_sse42_x3_chunks, crc32c_sse42_x3_one};
     case crc32c_tier::sse42_x12: return {owner, crc32c_sse42_x12_chunks, crc32c_sse42_x12_one};
@@ -83,6 +89,7 @@ crc_kernel kernel_of(crc32c_tier t) {
 crc_kernel kernel_of(crc32_zlib_tier t) {
   const crc_pipelined_func_t owner = engine_table_routines().pipelined_crc32_zlib_sb8;
   switch (t) {
+    case crc32_zlib_tier::armv8_crc_x3:  // aarch64 only
     case crc32_zlib_tier::specified: break;
     case crc32_zlib_tier::pclmul: return {owner, crc32_zlib_pclmul_chunks, crc32_zlib_pclmul_one};
     case crc32_zlib_tier::vpclmul_avx2:
@@ -107,6 +114,7 @@ bool runs_here(crc32c_tier tier, const cpu_features &f) {
   // The chains of a lone chunk are joined by carry-less multiplication.
   const bool chains = f.sse42 && f.pclmul;
   switch (tier) {
+    case crc32c_tier::armv8_crc_x3: return false;  // aarch64 only
     case crc32c_tier::specified: return true;
     case crc32c_tier::sse42_x3:
     case crc32c_tier::sse42_x12: return chains;
@@ -118,6 +126,7 @@ bool runs_here(crc32c_tier tier, const cpu_features &f) {
 bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
   const bool folds = f.pclmul && f.ssse3 && f.sse41;
   switch (tier) {
+    case crc32_zlib_tier::armv8_crc_x3: return false;  // aarch64 only
     case crc32_zlib_tier::specified: return true;
     case crc32_zlib_tier::pclmul: return folds;
     case crc32_zlib_tier::vpclmul_avx2: return folds && wide_vectors(f);
@@ -168,7 +177,85 @@ bool force_tier(crc32_zlib_tier tier) {
   return true;
 }
 
-#else  // !__x86_64__: no kernels, no hardware routine; the slots' routines serve.
+#elif defined(__aarch64__)
+
+// The same rules on aarch64: a CRC32C kernel runs while the slot holds the
+// crc32c routine of bulk_crc32_aarch64.cc, a CRC-32 kernel while its slot
+// holds the tables.  Both polynomials have an instruction of their own here.
+namespace {
+
+static_assert(kKernelGroupMultiple % kCrc32cArmv8CrcX3Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32ZlibArmv8CrcX3Group == 0);
+
+constinit cpu_features g_features{};
+
+crc_kernel kernel_of(crc32c_tier t) {
+  if (t != crc32c_tier::armv8_crc_x3) return {};
+  return {engine_hardware_routine(), crc32c_armv8_crc_x3_chunks, crc32c_armv8_crc_x3_one};
+}
+
+crc_kernel kernel_of(crc32_zlib_tier t) {
+  if (t != crc32_zlib_tier::armv8_crc_x3) return {};
+  return {engine_table_routines().pipelined_crc32_zlib_sb8, crc32_zlib_armv8_crc_x3_chunks,
+          crc32_zlib_armv8_crc_x3_one};
+}
+
+void install(crc32c_tier t) {
+  g_crc32c_tier = t;
+  crc32c_kernel = kernel_of(t);
+}
+
+void install(crc32_zlib_tier t) {
+  g_crc32_zlib_tier = t;
+  crc32_zlib_kernel = kernel_of(t);
+}
+
+}  // namespace
+
+// The chains of a lone chunk are joined by PMULL.
+bool runs_here(crc32c_tier tier, const cpu_features &f) {
+  if (tier == crc32c_tier::specified) return true;
+  return tier == crc32c_tier::armv8_crc_x3 && f.arm_crc32 && f.arm_pmull;
+}
+
+bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
+  if (tier == crc32_zlib_tier::specified) return true;
+  return tier == crc32_zlib_tier::armv8_crc_x3 && f.arm_crc32 && f.arm_pmull;
+}
+
+// Every core with figures in the notes issues one CRC instruction a cycle
+// at a latency of two or three: three chains saturate it, and no family
+// needs another count.  (Where PMULL issues four a cycle, Neoverse V1-V3,
+// folds beside the chains could pass 8 bytes a cycle; that is not built.)
+crc32c_tier choose_crc32c_tier(const cpu_features &f) {
+  return runs_here(crc32c_tier::armv8_crc_x3, f) ? crc32c_tier::armv8_crc_x3
+                                                 : crc32c_tier::specified;
+}
+
+crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &f) {
+  return runs_here(crc32_zlib_tier::armv8_crc_x3, f) ? crc32_zlib_tier::armv8_crc_x3
+                                                     : crc32_zlib_tier::specified;
+}
+
+void select_tiers_at_load() {
+  g_features = read_cpu_features();
+  install(choose_crc32c_tier(g_features));
+  install(choose_crc32_zlib_tier(g_features));
+}
+
+bool force_tier(crc32c_tier tier) {
+  if (!runs_here(tier, g_features)) return false;
+  install(tier);
+  return true;
+}
+
+bool force_tier(crc32_zlib_tier tier) {
+  if (!runs_here(tier, g_features)) return false;
+  install(tier);
+  return true;
+}
+
+#else  // neither: no kernels, no hardware routine; the slots' routines serve.
 
 crc_pipelined_func_t engine_hardware_routine() { return nullptr; }
 bool runs_here(crc32c_tier tier, const cpu_features &) { return tier == crc32c_tier::specified; }
@@ -183,6 +270,6 @@ void select_tiers_at_load() {}
 bool force_tier(crc32c_tier tier) { return tier == crc32c_tier::specified; }
 bool force_tier(crc32_zlib_tier tier) { return tier == crc32_zlib_tier::specified; }
 
-#endif  // __x86_64__
+#endif  // __x86_64__, __aarch64__
 
 }  // namespace zelkor

@@ -13,6 +13,8 @@
 namespace zelkor {
 
 enum class crc32c_tier : int {
+  // aarch64 (numbered apart from the x86-64 tiers, which never meet them)
+  armv8_crc_x3 = 100,  // crc32cx on 3 chains
   specified = 0,
   sse42_x3,     // CRC32 on 3 chains
   sse42_x12,    // CRC32 on 12 chains
@@ -20,6 +22,8 @@ enum class crc32c_tier : int {
 };
 
 enum class crc32_zlib_tier : int {
+  // aarch64 (numbered apart from the x86-64 tiers, which never meet them)
+  armv8_crc_x3 = 100,  // crc32x on 3 chains
   specified = 0,
   pclmul,        // 128-bit PCLMULQDQ folds
   vpclmul_avx2,  // 256-bit VPCLMULQDQ folds

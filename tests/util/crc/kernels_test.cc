@@ -16,10 +16,15 @@
 
 #include "crc_reference.h"
 #include "util/bulk_crc32.h"
+#if defined(__x86_64__)
 #include "util/crc/crc32_zlib_avx2.h"
 #include "util/crc/crc32_zlib_pclmul.h"
 #include "util/crc/crc32c_avx2.h"
 #include "util/crc/crc32c_sse42.h"
+#elif defined(__aarch64__)
+#include "util/crc/crc32_zlib_armv8.h"
+#include "util/crc/crc32c_armv8.h"
+#endif
 #include "util/crc/kernel.h"
 #include "util/crc/tiers.h"
 
@@ -42,6 +47,7 @@ using zelkor::crc32_zlib_tier;
 using zelkor::crc32c_tier;
 
 const kernel_case kKernels[] = {
+#if defined(__x86_64__)
     {"crc32c_sse42_x3", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::sse42_x3>,
      zelkor::crc32c_sse42_x3_chunks, zelkor::crc32c_sse42_x3_one},
     {"crc32c_sse42_x12", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::sse42_x12>,
@@ -53,6 +59,13 @@ const kernel_case kKernels[] = {
     {"crc32_zlib_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL,
      tier_runs_here<crc32_zlib_tier::vpclmul_avx2>, zelkor::crc32_zlib_vpclmul_avx2_chunks,
      zelkor::crc32_zlib_vpclmul_avx2_one},
+#elif defined(__aarch64__)
+    {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::armv8_crc_x3>,
+     zelkor::crc32c_armv8_crc_x3_chunks, zelkor::crc32c_armv8_crc_x3_one},
+    {"crc32_zlib_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL,
+     tier_runs_here<crc32_zlib_tier::armv8_crc_x3>, zelkor::crc32_zlib_armv8_crc_x3_chunks,
+     zelkor::crc32_zlib_armv8_crc_x3_one},
+#endif
 };
 
 void PrintTo(const kernel_case &k, std::ostream *os) { *os << k.name; }
