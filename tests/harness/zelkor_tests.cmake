@@ -17,7 +17,7 @@ function(zelkor_test_full_name out name)
   set(${out} ${area}.${name} PARENT_SCOPE)
 endfunction()
 
-set(_zelkor_test_flags VALGRIND AARCH64)
+set(_zelkor_test_flags VALGRIND AARCH64 AARCH64_HWCAP)
 if(ZELKOR_AARCH64 AND CMAKE_CROSSCOMPILING)
   set(ZELKOR_AARCH64_CROSS ON)
 else()
@@ -29,13 +29,14 @@ set(_zelkor_test_lists COMMAND LABELS ENVIRONMENT EMULATE)
 # zelkor_test(NAME <name> COMMAND <program target or command> [<args>...]
 #             LABELS <labels>... [TIMEOUT <seconds>] [SKIP_RETURN_CODE <code>]
 #             [ENVIRONMENT <VAR=value>...] [PASS_REGULAR_EXPRESSION <regex>]
-#             [EMULATE <cpu>...] [VALGRIND] [AARCH64])
+#             [EMULATE <cpu>...] [VALGRIND] [AARCH64 | AARCH64_HWCAP])
 #
 # EMULATE runs the same command again on each named processor, which must be
 # one of ZELKOR_EMULATED_CPUS, under qemu-user (x86-64 hosts; label qemu).
-# AARCH64 runs it on aarch64 with features hidden (ZELKOR_AARCH64_RUNS,
-# label aarch64); in a cross build only such tests exist, each run under
-# qemu-aarch64, the plain run included.
+# AARCH64: a cross build for aarch64 declares it too, and runs it under
+# qemu-aarch64 (label aarch64); a cross build has no other tests.
+# AARCH64_HWCAP: the same, and on aarch64 it runs again with processor
+# features hidden (ZELKOR_AARCH64_RUNS), for tests of the engine's choice.
 # VALGRIND runs it under memcheck (label valgrind, at most 600 s), except in
 # a sanitizer build, whose runtime valgrind cannot host.  Both runs are slow,
 # so they sample the sweeps, and both skip (77) where their tool is missing.
@@ -47,6 +48,9 @@ function(zelkor_test)
                         "and nothing unnamed")
   endif()
   zelkor_test_full_name(name ${arg_NAME})
+  if(arg_AARCH64_HWCAP)
+    set(arg_AARCH64 ON)
+  endif()
   if(ZELKOR_AARCH64_CROSS AND NOT arg_AARCH64)
     return()
   endif()
@@ -64,7 +68,10 @@ function(zelkor_test)
 
   set(sampled ${arg_ENVIRONMENT} ZELKOR_SWEEP=quick)
   if(ZELKOR_AARCH64 AND arg_AARCH64)
-    set(runs ${ZELKOR_AARCH64_RUNS})
+    set(runs aarch64)
+    if(arg_AARCH64_HWCAP)
+      set(runs ${ZELKOR_AARCH64_RUNS})
+    endif()
     if(NOT ZELKOR_AARCH64_CROSS)
       list(REMOVE_ITEM runs aarch64)  # the plain run below
     endif()
@@ -119,7 +126,8 @@ endfunction()
 # test as zelkor_test declares it, with the program as the command; without
 # a NAME the caller declares the program's runs itself.  X86_ONLY: the
 # program needs the x86-64 kernel tiers and exists nowhere else.  A cross
-# build for aarch64 builds only the programs declared AARCH64.
+# build for aarch64 builds only the programs declared AARCH64 or
+# AARCH64_HWCAP.
 function(zelkor_gtest target)
   set(own_flags X86_ONLY)
   set(own_lists SOURCES LIBS INCLUDES DEFINITIONS LINK_OPTIONS DEPENDS)
@@ -131,7 +139,7 @@ function(zelkor_gtest target)
   if(arg_X86_ONLY AND NOT ZELKOR_X86_64)
     return()
   endif()
-  if(ZELKOR_AARCH64_CROSS AND NOT arg_AARCH64)
+  if(ZELKOR_AARCH64_CROSS AND NOT arg_AARCH64 AND NOT arg_AARCH64_HWCAP)
     return()
   endif()
 
