@@ -17,7 +17,7 @@ function(zelkor_test_full_name out name)
   set(${out} ${area}.${name} PARENT_SCOPE)
 endfunction()
 
-set(_zelkor_test_flags VALGRIND AARCH64 AARCH64_HWCAP)
+set(_zelkor_test_flags VALGRIND AARCH64 AARCH64_HWCAP HOST)
 if(ZELKOR_AARCH64 AND CMAKE_CROSSCOMPILING)
   set(ZELKOR_AARCH64_CROSS ON)
 else()
@@ -29,17 +29,20 @@ set(_zelkor_test_lists COMMAND LABELS ENVIRONMENT EMULATE)
 # zelkor_test(NAME <name> COMMAND <program target or command> [<args>...]
 #             LABELS <labels>... [TIMEOUT <seconds>] [SKIP_RETURN_CODE <code>]
 #             [ENVIRONMENT <VAR=value>...] [PASS_REGULAR_EXPRESSION <regex>]
-#             [EMULATE <cpu>...] [VALGRIND] [AARCH64 | AARCH64_HWCAP])
+#             [EMULATE <cpu>...] [VALGRIND] [AARCH64 | AARCH64_HWCAP | HOST])
 #
 # EMULATE runs the same command again on each named processor, which must be
 # one of ZELKOR_EMULATED_CPUS, under qemu-user (x86-64 hosts; label qemu).
+# VALGRIND runs it under memcheck (label valgrind, at most 600 s), except in
+# a sanitizer build, whose runtime valgrind cannot host.  Both runs are slow,
+# so they sample the sweeps, and both skip (77) where their tool is missing.
 # AARCH64: a cross build for aarch64 declares it too, and runs it under
 # qemu-aarch64 (label aarch64); a cross build has no other tests.
 # AARCH64_HWCAP: the same, and on aarch64 it runs again with processor
 # features hidden (ZELKOR_AARCH64_RUNS), for tests of the engine's choice.
-# VALGRIND runs it under memcheck (label valgrind, at most 600 s), except in
-# a sanitizer build, whose runtime valgrind cannot host.  Both runs are slow,
-# so they sample the sweeps, and both skip (77) where their tool is missing.
+# HOST: the command runs on the build machine and only reads the built
+# files (a check of the binaries); a cross build runs it as it is, named
+# <test>.aarch64.
 function(zelkor_test)
   cmake_parse_arguments(PARSE_ARGV 0 arg "${_zelkor_test_flags}" "${_zelkor_test_values}"
                         "${_zelkor_test_lists}")
@@ -51,7 +54,7 @@ function(zelkor_test)
   if(arg_AARCH64_HWCAP)
     set(arg_AARCH64 ON)
   endif()
-  if(ZELKOR_AARCH64_CROSS AND NOT arg_AARCH64)
+  if(ZELKOR_AARCH64_CROSS AND NOT arg_AARCH64 AND NOT arg_HOST)
     return()
   endif()
   foreach(cpu IN LISTS arg_EMULATE)
@@ -66,7 +69,11 @@ function(zelkor_test)
     set(program $<TARGET_FILE:${program}>)
   endif()
 
-  set(sampled ${arg_ENVIRONMENT} ZELKOR_SWEEP=quick)
+  if(ZELKOR_AARCH64_CROSS AND arg_HOST)
+    add_test(NAME ${name}.aarch64 COMMAND ${program} ${arg_COMMAND})
+    set_tests_properties(${name}.aarch64 PROPERTIES LABELS aarch64)
+    return()
+  endif()
   if(ZELKOR_AARCH64 AND arg_AARCH64)
     set(runs aarch64)
     if(arg_AARCH64_HWCAP)
@@ -101,6 +108,7 @@ function(zelkor_test)
     endif()
   endforeach()
 
+  set(sampled ${arg_ENVIRONMENT} ZELKOR_SWEEP=quick)
   if(ZELKOR_X86_64)
     foreach(cpu IN LISTS arg_EMULATE)
       add_test(NAME ${name}.${cpu}
