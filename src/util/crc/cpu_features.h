@@ -16,8 +16,9 @@ struct cpu_features {
   unsigned family, model;  // display family and model
   bool ssse3, sse41, sse42, pclmul, avx2, vpclmulqdq, avx512f, avx512bw, avx512vl;
   bool ymm_state, zmm_state;  // enabled by the OS (XCR0), read only under OSXSAVE
-  // aarch64: the ARMv8 CRC32 instructions and 64-bit polynomial multiplies.
-  bool arm_crc32, arm_pmull;
+#if defined(__aarch64__)
+  bool arm_crc32, arm_pmull;  // the ARMv8 CRC32 instructions, 64-bit PMULL
+#endif
 };
 
 #if defined(__x86_64__)
