@@ -31,7 +31,9 @@ inline constexpr tier_case kAll[] = {
     {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx2)},
 #if defined(__aarch64__)
     {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_crc_x3)},
+    {"crc32c_armv8_pmull", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_pmull)},
     {"crc32_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_crc_x3)},
+    {"crc32_armv8_pmull", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_pmull)},
 #endif
 };
 

@@ -18,6 +18,7 @@ struct cpu_features {
   bool ymm_state, zmm_state;  // enabled by the OS (XCR0), read only under OSXSAVE
 #if defined(__aarch64__)
   bool arm_crc32, arm_pmull;  // the ARMv8 CRC32 instructions, 64-bit PMULL
+  unsigned arm_implementer, arm_part;  // of MIDR_EL1 (0 where unknown)
 #endif
 };
 
@@ -33,11 +34,13 @@ cpu_features read_cpu_features();
 
 #if defined(__aarch64__)
 
-// The features that a given AT_HWCAP word announces.
-cpu_features features_from_hwcap(unsigned long hwcap);
+// The features that a given AT_HWCAP word and main ID register announce.
+cpu_features features_from_hwcap(unsigned long hwcap, uint64_t midr);
 
 // From getauxval(AT_HWCAP): the kernel has already asked the processor, and
-// user code may not read the ID registers on every kernel.
+// user code may not read the ID registers on every kernel.  MIDR_EL1 (which
+// core this is) is read where HWCAP_CPUID says that the kernel emulates the
+// read.
 cpu_features read_cpu_features();
 
 #endif  // __aarch64__

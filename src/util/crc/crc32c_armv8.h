@@ -14,6 +14,13 @@ void crc32c_armv8_crc_x3_chunks(const uint8_t *data, size_t chunk_size, size_t n
                                 uint32_t *words);
 uint32_t crc32c_armv8_crc_x3_one(const uint8_t *data, size_t len);
 
+// Long chunks on eight accumulators of PMULL folds, short ones on the three
+// chains (Neoverse V1-V3, Apple: four PMULL a cycle).
+inline constexpr size_t kCrc32cArmv8PmullGroup = 3;
+void crc32c_armv8_pmull_chunks(const uint8_t *data, size_t chunk_size, size_t n_chunks,
+                               uint32_t *words);
+uint32_t crc32c_armv8_pmull_one(const uint8_t *data, size_t len);
+
 }  // namespace zelkor
 
 #endif  // ZELKOR_UTIL_CRC_CRC32C_ARMV8_H

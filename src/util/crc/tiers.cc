@@ -26,6 +26,7 @@ constinit crc_kernel crc32_zlib_kernel{};
 const char *tier_name(crc32c_tier tier) {
   switch (tier) {
     case crc32c_tier::armv8_crc_x3: return "armv8_crc_x3 (crc32cx on 3 chains)";
+    case crc32c_tier::armv8_pmull: return "armv8_pmull (PMULL folds, crc32cx on short chunks)";
     case crc32c_tier::specified: return "specified (slot routine, 3 chunks at a time)";
     case crc32c_tier::sse42_x3: return "sse42_x3 (CRC32 on 3 chains)";
     case crc32c_tier::sse42_x12: return "sse42_x12 (CRC32 on 12 chains)";
@@ -38,6 +39,7 @@ const char *tier_name(crc32c_tier tier) {
 const char *tier_name(crc32_zlib_tier tier) {
   switch (tier) {
     case crc32_zlib_tier::armv8_crc_x3: return "armv8_crc_x3 (crc32x on 3 chains)";
+    case crc32_zlib_tier::armv8_pmull: return "armv8_pmull (PMULL folds, crc32x on short chunks)";
     case crc32_zlib_tier::specified: return "specified (slot routine, 3 chunks at a time)";
     case crc32_zlib_tier::pclmul: return "pclmul (128-bit carry-less folds)";
     case crc32_zlib_tier::vpclmul_avx2: return "vpclmul_avx2 (256-bit carry-less folds)";
@@ -77,6 +79,7 @@ crc_kernel kernel_of(crc32c_tier t) {
   const crc_pipelined_func_t owner = engine_hardware_routine();
   switch (t) {
     case crc32c_tier::armv8_crc_x3:  // aarch64 only
+    case crc32c_tier::armv8_pmull:
     case crc32c_tier::specified: break;
     case crc32c_tier::sse42_x3: return {owner, crc32c_sse42_x3_chunks, crc32c_sse42_x3_one};
     case crc32c_tier::sse42_x12: return {owner, crc32c_sse42_x12_chunks, crc32c_sse42_x12_one};
@@ -90,6 +93,7 @@ crc_kernel kernel_of(crc32_zlib_tier t) {
   const crc_pipelined_func_t owner = engine_table_routines().pipelined_crc32_zlib_sb8;
   switch (t) {
     case crc32_zlib_tier::armv8_crc_x3:  // aarch64 only
+    case crc32_zlib_tier::armv8_pmull:
     case crc32_zlib_tier::specified: break;
     case crc32_zlib_tier::pclmul: return {owner, crc32_zlib_pclmul_chunks, crc32_zlib_pclmul_one};
     case crc32_zlib_tier::vpclmul_avx2:
@@ -114,7 +118,8 @@ bool runs_here(crc32c_tier tier, const cpu_features &f) {
   // The chains of a lone chunk are joined by carry-less multiplication.
   const bool chains = f.sse42 && f.pclmul;
   switch (tier) {
-    case crc32c_tier::armv8_crc_x3: return false;  // aarch64 only
+    case crc32c_tier::armv8_crc_x3:  // aarch64 only
+    case crc32c_tier::armv8_pmull: return false;
     case crc32c_tier::specified: return true;
     case crc32c_tier::sse42_x3:
     case crc32c_tier::sse42_x12: return chains;
@@ -126,7 +131,8 @@ bool runs_here(crc32c_tier tier, const cpu_features &f) {
 bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
   const bool folds = f.pclmul && f.ssse3 && f.sse41;
   switch (tier) {
-    case crc32_zlib_tier::armv8_crc_x3: return false;  // aarch64 only
+    case crc32_zlib_tier::armv8_crc_x3:  // aarch64 only
+    case crc32_zlib_tier::armv8_pmull: return false;
     case crc32_zlib_tier::specified: return true;
     case crc32_zlib_tier::pclmul: return folds;
     case crc32_zlib_tier::vpclmul_avx2: return folds && wide_vectors(f);
@@ -185,19 +191,45 @@ bool force_tier(crc32_zlib_tier tier) {
 namespace {
 
 static_assert(kKernelGroupMultiple % kCrc32cArmv8CrcX3Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32cArmv8PmullGroup == 0);
 static_assert(kKernelGroupMultiple % kCrc32ZlibArmv8CrcX3Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32ZlibArmv8PmullGroup == 0);
 
 constinit cpu_features g_features{};
 
 crc_kernel kernel_of(crc32c_tier t) {
-  if (t != crc32c_tier::armv8_crc_x3) return {};
-  return {engine_hardware_routine(), crc32c_armv8_crc_x3_chunks, crc32c_armv8_crc_x3_one};
+  const crc_pipelined_func_t owner = engine_hardware_routine();
+  if (t == crc32c_tier::armv8_crc_x3)
+    return {owner, crc32c_armv8_crc_x3_chunks, crc32c_armv8_crc_x3_one};
+  if (t == crc32c_tier::armv8_pmull) return {owner, crc32c_armv8_pmull_chunks, crc32c_armv8_pmull_one};
+  return {};
 }
 
 crc_kernel kernel_of(crc32_zlib_tier t) {
-  if (t != crc32_zlib_tier::armv8_crc_x3) return {};
-  return {engine_table_routines().pipelined_crc32_zlib_sb8, crc32_zlib_armv8_crc_x3_chunks,
-          crc32_zlib_armv8_crc_x3_one};
+  const crc_pipelined_func_t owner = engine_table_routines().pipelined_crc32_zlib_sb8;
+  if (t == crc32_zlib_tier::armv8_crc_x3)
+    return {owner, crc32_zlib_armv8_crc_x3_chunks, crc32_zlib_armv8_crc_x3_one};
+  if (t == crc32_zlib_tier::armv8_pmull)
+    return {owner, crc32_zlib_armv8_pmull_chunks, crc32_zlib_armv8_pmull_one};
+  return {};
+}
+
+// Cores that issue four PMULL a cycle (Neoverse V1, V2, V3 and V3AE) or
+// fuse PMULL with EOR (Apple): folds reach about 25-32 bytes a cycle there,
+// against 8 for the CRC instruction.  On the others (Neoverse N1-N3: one
+// PMULL a cycle) folds gain nothing over the chains.
+bool folds_pay(const cpu_features &f) {
+  constexpr unsigned kArm = 0x41, kApple = 0x61;
+  if (f.arm_implementer == kApple) return true;
+  if (f.arm_implementer != kArm) return false;
+  switch (f.arm_part) {
+    case 0xD40:  // Neoverse V1
+    case 0xD4F:  // Neoverse V2
+    case 0xD83:  // Neoverse V3AE
+    case 0xD84:  // Neoverse V3
+      return true;
+  }
+  return false;
 }
 
 void install(crc32c_tier t) {
@@ -212,29 +244,31 @@ void install(crc32_zlib_tier t) {
 
 }  // namespace
 
-// The chains of a lone chunk are joined by PMULL.
+// Both kernels need both: the chains of a lone chunk are joined by PMULL,
+// and the folds end on the CRC instruction.
 bool runs_here(crc32c_tier tier, const cpu_features &f) {
   if (tier == crc32c_tier::specified) return true;
-  return tier == crc32c_tier::armv8_crc_x3 && f.arm_crc32 && f.arm_pmull;
+  return (tier == crc32c_tier::armv8_crc_x3 || tier == crc32c_tier::armv8_pmull) &&
+         f.arm_crc32 && f.arm_pmull;
 }
 
 bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
   if (tier == crc32_zlib_tier::specified) return true;
-  return tier == crc32_zlib_tier::armv8_crc_x3 && f.arm_crc32 && f.arm_pmull;
+  return (tier == crc32_zlib_tier::armv8_crc_x3 || tier == crc32_zlib_tier::armv8_pmull) &&
+         f.arm_crc32 && f.arm_pmull;
 }
 
 // Every core with figures in the notes issues one CRC instruction a cycle
-// at a latency of two or three: three chains saturate it, and no family
-// needs another count.  (Where PMULL issues four a cycle, Neoverse V1-V3,
-// folds beside the chains could pass 8 bytes a cycle; that is not built.)
+// at a latency of two or three: three chains saturate it.  Where PMULL is
+// faster still, long chunks are folded (folds_pay).
 crc32c_tier choose_crc32c_tier(const cpu_features &f) {
-  return runs_here(crc32c_tier::armv8_crc_x3, f) ? crc32c_tier::armv8_crc_x3
-                                                 : crc32c_tier::specified;
+  if (!runs_here(crc32c_tier::armv8_crc_x3, f)) return crc32c_tier::specified;
+  return folds_pay(f) ? crc32c_tier::armv8_pmull : crc32c_tier::armv8_crc_x3;
 }
 
 crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &f) {
-  return runs_here(crc32_zlib_tier::armv8_crc_x3, f) ? crc32_zlib_tier::armv8_crc_x3
-                                                     : crc32_zlib_tier::specified;
+  if (!runs_here(crc32_zlib_tier::armv8_crc_x3, f)) return crc32_zlib_tier::specified;
+  return folds_pay(f) ? crc32_zlib_tier::armv8_pmull : crc32_zlib_tier::armv8_crc_x3;
 }
 
 void select_tiers_at_load() {

@@ -65,6 +65,10 @@ const kernel_case kKernels[] = {
     {"crc32_zlib_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL,
      tier_runs_here<crc32_zlib_tier::armv8_crc_x3>, zelkor::crc32_zlib_armv8_crc_x3_chunks,
      zelkor::crc32_zlib_armv8_crc_x3_one},
+    {"crc32c_armv8_pmull", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::armv8_pmull>,
+     zelkor::crc32c_armv8_pmull_chunks, zelkor::crc32c_armv8_pmull_one},
+    {"crc32_zlib_armv8_pmull", CRC32_ZLIB_POLYNOMIAL, tier_runs_here<crc32_zlib_tier::armv8_pmull>,
+     zelkor::crc32_zlib_armv8_pmull_chunks, zelkor::crc32_zlib_armv8_pmull_one},
 #endif
 };
 
