@@ -40,9 +40,10 @@ set(_zelkor_test_lists COMMAND LABELS ENVIRONMENT EMULATE)
 # qemu-aarch64 (label aarch64); a cross build has no other tests.
 # AARCH64_HWCAP: the same, and on aarch64 it runs again with processor
 # features hidden (ZELKOR_AARCH64_RUNS), for tests of the engine's choice.
-# HOST: the command runs on the build machine and only reads the built
-# files (a check of the binaries); a cross build runs it as it is, named
-# <test>.aarch64.
+# HOST: the command runs on the build machine and reaches the target's
+# programs itself (a check of the binaries reads them; a harness runs them
+# through run_aarch64.sh); a cross build runs it as it is, named
+# <test>.aarch64 (label aarch64).
 function(zelkor_test)
   cmake_parse_arguments(PARSE_ARGV 0 arg "${_zelkor_test_flags}" "${_zelkor_test_values}"
                         "${_zelkor_test_lists}")
@@ -72,6 +73,11 @@ function(zelkor_test)
   if(ZELKOR_AARCH64_CROSS AND arg_HOST)
     add_test(NAME ${name}.aarch64 COMMAND ${program} ${arg_COMMAND})
     set_tests_properties(${name}.aarch64 PROPERTIES LABELS aarch64)
+    foreach(property TIMEOUT SKIP_RETURN_CODE ENVIRONMENT)
+      if(DEFINED arg_${property})
+        set_tests_properties(${name}.aarch64 PROPERTIES ${property} "${arg_${property}}")
+      endif()
+    endforeach()
     return()
   endif()
   if(ZELKOR_AARCH64 AND arg_AARCH64)
