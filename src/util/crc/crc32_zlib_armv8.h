@@ -1,6 +1,6 @@
-// crc32_zlib_armv8.h -- CRC-32 (zlib) kernels on the ARMv8 crc32 instructions: chains of
-// them (PMULL joins the streams of a lone chunk), or PMULL folds for long
-// chunks.
+// crc32_zlib_armv8.h -- CRC-32 (zlib) kernels on the ARMv8 crc32
+// instructions: chains of them (PMULL joins the streams of a lone chunk), or
+// PMULL folds for long chunks.
 #ifndef ZELKOR_UTIL_CRC_CRC32_ZLIB_ARMV8_H
 #define ZELKOR_UTIL_CRC_CRC32_ZLIB_ARMV8_H
 
