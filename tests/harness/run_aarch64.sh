@@ -16,9 +16,13 @@ case $run in
   aarch64_nocrc) clear=0x80 ;;    # HWCAP_CRC32
   *) echo "run_aarch64.sh: no run named $run" >&2; exit 2 ;;
 esac
+# A preload that the test asks for is the program's, never qemu's.
+preload=${LD_PRELOAD:-}
+unset LD_PRELOAD
+[ -n "$clear" ] && preload=$shim${preload:+:$preload}
 if [ "$(uname -m)" = aarch64 ]; then
-  [ -z "$clear" ] && exec "$@"
-  LD_PRELOAD=$shim ZELKOR_HWCAP_CLEAR=$clear exec "$@"
+  [ -z "$clear" ] && LD_PRELOAD=$preload exec "$@"
+  LD_PRELOAD=$preload ZELKOR_HWCAP_CLEAR=$clear exec "$@"
 fi
 if ! command -v qemu-aarch64 >/dev/null; then
   echo "SKIPPED: qemu-aarch64 not installed (scripts/install-deps.sh installs qemu-user)"
@@ -27,5 +31,6 @@ fi
 # The environment reaches the program as it is; the preload goes through -E
 # so that it does not reach qemu itself.
 opts=(-cpu max)
-[ -n "$clear" ] && opts+=(-E "LD_PRELOAD=$shim" -E "ZELKOR_HWCAP_CLEAR=$clear")
+[ -n "$preload" ] && opts+=(-E "LD_PRELOAD=$preload")
+[ -n "$clear" ] && opts+=(-E "ZELKOR_HWCAP_CLEAR=$clear")
 exec qemu-aarch64 "${opts[@]}" "$@"
