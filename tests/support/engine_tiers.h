@@ -22,6 +22,12 @@ struct tier_case {
 };
 
 inline constexpr tier_case kAll[] = {
+#if defined(__aarch64__)
+    {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_crc_x3)},
+    {"crc32c_armv8_pmull", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_pmull)},
+    {"crc32_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_crc_x3)},
+    {"crc32_armv8_pmull", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_pmull)},
+#endif
     {"crc32c_specified", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::specified)},
     {"crc32c_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x3)},
     {"crc32c_x12", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x12)},
@@ -29,12 +35,6 @@ inline constexpr tier_case kAll[] = {
     {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::specified)},
     {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::pclmul)},
     {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx2)},
-#if defined(__aarch64__)
-    {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_crc_x3)},
-    {"crc32c_armv8_pmull", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_pmull)},
-    {"crc32_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_crc_x3)},
-    {"crc32_armv8_pmull", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_pmull)},
-#endif
 };
 
 // GoogleTest names a parameter by its label.
