@@ -44,7 +44,8 @@ struct table_routines {
 };
 const table_routines &engine_table_routines();
 
-// The SSE4.2 routine, or null where the hardware module is not built.
+// The hardware CRC32C routine (SSE4.2 on x86-64, the CRC extension on
+// aarch64), or null where no hardware module is built.
 crc_pipelined_func_t engine_hardware_routine();
 
 // Unaligned little-endian loads; memcpy keeps them defined at any address and

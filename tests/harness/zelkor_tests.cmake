@@ -17,20 +17,33 @@ function(zelkor_test_full_name out name)
   set(${out} ${area}.${name} PARENT_SCOPE)
 endfunction()
 
-set(_zelkor_test_flags VALGRIND)
+set(_zelkor_test_flags VALGRIND AARCH64 AARCH64_HWCAP HOST)
+if(ZELKOR_AARCH64 AND CMAKE_CROSSCOMPILING)
+  set(ZELKOR_AARCH64_CROSS ON)
+else()
+  set(ZELKOR_AARCH64_CROSS OFF)
+endif()
 set(_zelkor_test_values NAME TIMEOUT SKIP_RETURN_CODE PASS_REGULAR_EXPRESSION)
 set(_zelkor_test_lists COMMAND LABELS ENVIRONMENT EMULATE)
 
 # zelkor_test(NAME <name> COMMAND <program target or command> [<args>...]
 #             LABELS <labels>... [TIMEOUT <seconds>] [SKIP_RETURN_CODE <code>]
 #             [ENVIRONMENT <VAR=value>...] [PASS_REGULAR_EXPRESSION <regex>]
-#             [EMULATE <cpu>...] [VALGRIND])
+#             [EMULATE <cpu>...] [VALGRIND] [AARCH64 | AARCH64_HWCAP | HOST])
 #
 # EMULATE runs the same command again on each named processor, which must be
 # one of ZELKOR_EMULATED_CPUS, under qemu-user (x86-64 hosts; label qemu).
 # VALGRIND runs it under memcheck (label valgrind, at most 600 s), except in
 # a sanitizer build, whose runtime valgrind cannot host.  Both runs are slow,
 # so they sample the sweeps, and both skip (77) where their tool is missing.
+# AARCH64: a cross build for aarch64 declares it too, and runs it under
+# qemu-aarch64 (label aarch64); a cross build has no other tests.
+# AARCH64_HWCAP: the same, and on aarch64 it runs again with processor
+# features hidden (ZELKOR_AARCH64_RUNS), for tests of the engine's choice.
+# HOST: the command runs on the build machine and reaches the target's
+# programs itself (a check of the binaries reads them; a harness runs them
+# through run_aarch64.sh); a cross build runs it as it is, named
+# <test>.aarch64 (label aarch64).
 function(zelkor_test)
   cmake_parse_arguments(PARSE_ARGV 0 arg "${_zelkor_test_flags}" "${_zelkor_test_values}"
                         "${_zelkor_test_lists}")
@@ -39,6 +52,12 @@ function(zelkor_test)
                         "and nothing unnamed")
   endif()
   zelkor_test_full_name(name ${arg_NAME})
+  if(arg_AARCH64_HWCAP)
+    set(arg_AARCH64 ON)
+  endif()
+  if(ZELKOR_AARCH64_CROSS AND NOT arg_AARCH64 AND NOT arg_HOST)
+    return()
+  endif()
   foreach(cpu IN LISTS arg_EMULATE)
     if(NOT cpu IN_LIST ZELKOR_EMULATED_CPUS)
       message(FATAL_ERROR "${name}: no emulated processor ${cpu} "
@@ -49,6 +68,42 @@ function(zelkor_test)
   list(POP_FRONT arg_COMMAND program)
   if(TARGET ${program})
     set(program $<TARGET_FILE:${program}>)
+  endif()
+
+  if(ZELKOR_AARCH64_CROSS AND arg_HOST)
+    add_test(NAME ${name}.aarch64 COMMAND ${program} ${arg_COMMAND})
+    set_tests_properties(${name}.aarch64 PROPERTIES LABELS aarch64)
+    foreach(property TIMEOUT SKIP_RETURN_CODE ENVIRONMENT)
+      if(DEFINED arg_${property})
+        set_tests_properties(${name}.aarch64 PROPERTIES ${property} "${arg_${property}}")
+      endif()
+    endforeach()
+    return()
+  endif()
+  if(ZELKOR_AARCH64 AND arg_AARCH64)
+    set(runs aarch64)
+    if(arg_AARCH64_HWCAP)
+      set(runs ${ZELKOR_AARCH64_RUNS})
+    endif()
+    if(NOT ZELKOR_AARCH64_CROSS)
+      list(REMOVE_ITEM runs aarch64)  # the plain run below
+    endif()
+    foreach(run IN LISTS runs)
+      add_test(NAME ${name}.${run}
+               COMMAND ${ZELKOR_TEST_HARNESS}/run_aarch64.sh ${run}
+                       $<TARGET_FILE:zelkor_hwcap_shim> ${program} ${arg_COMMAND})
+      # qemu-aarch64 runs the whole sweeps in seconds: they are not sampled.
+      set_tests_properties(${name}.${run} PROPERTIES LABELS aarch64 SKIP_RETURN_CODE 77)
+      if(DEFINED arg_ENVIRONMENT)
+        set_tests_properties(${name}.${run} PROPERTIES ENVIRONMENT "${arg_ENVIRONMENT}")
+      endif()
+      if(DEFINED arg_TIMEOUT)
+        set_tests_properties(${name}.${run} PROPERTIES TIMEOUT ${arg_TIMEOUT})
+      endif()
+    endforeach()
+  endif()
+  if(ZELKOR_AARCH64_CROSS)
+    return()
   endif()
 
   add_test(NAME ${name} COMMAND ${program} ${arg_COMMAND})
@@ -84,7 +139,9 @@ endfunction()
 # A GoogleTest program (GTest::gtest_main linked in) and, given a NAME, its
 # test as zelkor_test declares it, with the program as the command; without
 # a NAME the caller declares the program's runs itself.  X86_ONLY: the
-# program needs the x86-64 kernel tiers and exists nowhere else.
+# program needs the x86-64 kernel tiers and exists nowhere else.  A cross
+# build for aarch64 builds only the programs declared AARCH64 or
+# AARCH64_HWCAP.
 function(zelkor_gtest target)
   set(own_flags X86_ONLY)
   set(own_lists SOURCES LIBS INCLUDES DEFINITIONS LINK_OPTIONS DEPENDS)
@@ -94,6 +151,9 @@ function(zelkor_gtest target)
     message(FATAL_ERROR "zelkor_gtest(${ARGV}): needs SOURCES; the program is the COMMAND")
   endif()
   if(arg_X86_ONLY AND NOT ZELKOR_X86_64)
+    return()
+  endif()
+  if(ZELKOR_AARCH64_CROSS AND NOT arg_AARCH64 AND NOT arg_AARCH64_HWCAP)
     return()
   endif()
 

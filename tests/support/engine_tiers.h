@@ -23,6 +23,12 @@ struct tier_case {
 };
 
 inline constexpr tier_case kAll[] = {
+#if defined(__aarch64__)
+    {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_crc_x3)},
+    {"crc32c_armv8_pmull", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_pmull)},
+    {"crc32_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_crc_x3)},
+    {"crc32_armv8_pmull", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_pmull)},
+#endif
     {"crc32c_specified", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::specified)},
     {"crc32c_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x3)},
     {"crc32c_x12", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x12)},

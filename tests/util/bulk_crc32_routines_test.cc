@@ -1,5 +1,8 @@
 // The byte-stream and pipelined routines of the engine, table and hardware.
 #include <gtest/gtest.h>
+#if defined(__aarch64__)
+#include <sys/auxv.h>
+#endif
 
 #include <string>
 
@@ -12,9 +15,13 @@ const zelkor::table_routines &R = zelkor::engine_table_routines();
 
 const uint8_t *bytes(const char *s) { return reinterpret_cast<const uint8_t *>(s); }
 
-bool cpu_has_sse42() {
+// Whether the hardware routine's instruction is there: SSE4.2's CRC32, or
+// the CRC extension of ARMv8 as the kernel reports it.
+bool cpu_has_crc32c_instruction() {
 #if defined(__x86_64__)
   return __builtin_cpu_supports("sse4.2");
+#elif defined(__aarch64__)
+  return getauxval(AT_HWCAP) & (1ul << 7);  // HWCAP_CRC32
 #else
   return false;
 #endif
@@ -112,8 +119,8 @@ std::vector<Routine> pipelined_routines() {
 class Pipelined : public ::testing::TestWithParam<Routine> {
  protected:
   void SetUp() override {
-    if (std::string(GetParam().name) == "pipelined_crc32c" && !cpu_has_sse42())
-      GTEST_SKIP() << "this processor has no SSE4.2 CRC32 instruction";
+    if (std::string(GetParam().name) == "pipelined_crc32c" && !cpu_has_crc32c_instruction())
+      GTEST_SKIP() << "this processor has no CRC32C instruction";
   }
 };
 

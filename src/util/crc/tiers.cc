@@ -15,6 +15,9 @@
 #include "crc32c_avx2.h"
 #include "crc32c_avx512.h"
 #include "crc32c_sse42.h"
+#elif defined(__aarch64__)
+#include "crc32_zlib_armv8.h"
+#include "crc32c_armv8.h"
 #endif
 
 namespace zelkor {
@@ -24,6 +27,8 @@ constinit crc_kernel crc32_zlib_kernel{};
 
 const char *tier_name(crc32c_tier tier) {
   switch (tier) {
+    case crc32c_tier::armv8_crc_x3: return "armv8_crc_x3 (crc32cx on 3 chains)";
+    case crc32c_tier::armv8_pmull: return "armv8_pmull (PMULL folds, crc32cx on short chunks)";
     case crc32c_tier::specified: return "specified (slot routine, 3 chunks at a time)";
     case crc32c_tier::sse42_x3: return "sse42_x3 (CRC32 on 3 chains)";
     case crc32c_tier::sse42_x12: return "sse42_x12 (CRC32 on 12 chains)";
@@ -37,6 +42,8 @@ const char *tier_name(crc32c_tier tier) {
 
 const char *tier_name(crc32_zlib_tier tier) {
   switch (tier) {
+    case crc32_zlib_tier::armv8_crc_x3: return "armv8_crc_x3 (crc32x on 3 chains)";
+    case crc32_zlib_tier::armv8_pmull: return "armv8_pmull (PMULL folds, crc32x on short chunks)";
     case crc32_zlib_tier::specified: return "specified (slot routine, 3 chunks at a time)";
     case crc32_zlib_tier::pclmul: return "pclmul (128-bit carry-less folds)";
     case crc32_zlib_tier::vpclmul_avx2: return "vpclmul_avx2 (256-bit carry-less folds)";
@@ -99,6 +106,8 @@ bool widest_vectors(const cpu_features &f) {
 crc_kernel kernel_of(crc32c_tier t) {
   const crc_pipelined_func_t owner = engine_hardware_routine();
   switch (t) {
+    case crc32c_tier::armv8_crc_x3:  // aarch64 only
+    case crc32c_tier::armv8_pmull:
     case crc32c_tier::specified: break;
     case crc32c_tier::sse42_x3: return {owner, crc32c_sse42_x3_chunks, crc32c_sse42_x3_one};
     case crc32c_tier::sse42_x12: return {owner, crc32c_sse42_x12_chunks, crc32c_sse42_x12_one};
@@ -134,6 +143,8 @@ crc_kernel model_kernel_of(crc32c_tier t) {
 crc_kernel kernel_of(crc32_zlib_tier t) {
   const crc_pipelined_func_t owner = engine_table_routines().pipelined_crc32_zlib_sb8;
   switch (t) {
+    case crc32_zlib_tier::armv8_crc_x3:  // aarch64 only
+    case crc32_zlib_tier::armv8_pmull:
     case crc32_zlib_tier::specified: break;
     case crc32_zlib_tier::pclmul: return {owner, crc32_zlib_pclmul_chunks, crc32_zlib_pclmul_one};
     case crc32_zlib_tier::vpclmul_avx2:
@@ -169,6 +180,8 @@ bool runs_here(crc32c_tier tier, const cpu_features &f) {
   // The chains of a lone chunk are joined by carry-less multiplication.
   const bool chains = f.sse42 && f.pclmul;
   switch (tier) {
+    case crc32c_tier::armv8_crc_x3:  // aarch64 only
+    case crc32c_tier::armv8_pmull: return false;
     case crc32c_tier::specified: return true;
     case crc32c_tier::sse42_x3:
     case crc32c_tier::sse42_x12: return chains;
@@ -181,6 +194,8 @@ bool runs_here(crc32c_tier tier, const cpu_features &f) {
 bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
   const bool folds = f.pclmul && f.ssse3 && f.sse41;
   switch (tier) {
+    case crc32_zlib_tier::armv8_crc_x3:  // aarch64 only
+    case crc32_zlib_tier::armv8_pmull: return false;
     case crc32_zlib_tier::specified: return true;
     case crc32_zlib_tier::pclmul: return folds;
     case crc32_zlib_tier::vpclmul_avx2: return folds && wide_vectors(f);
@@ -273,7 +288,113 @@ bool force_tier_model(crc32c_tier tier) {
   return true;
 }
 
-#else  // !__x86_64__: no kernels, no hardware routine; the slots' routines serve.
+#elif defined(__aarch64__)
+
+// The same rules on aarch64: a CRC32C kernel runs while the slot holds the
+// crc32c routine of bulk_crc32_aarch64.cc, a CRC-32 kernel while its slot
+// holds the tables.  Both polynomials have an instruction of their own here.
+namespace {
+
+static_assert(kKernelGroupMultiple % kCrc32cArmv8CrcX3Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32cArmv8PmullGroup == 0);
+static_assert(kKernelGroupMultiple % kCrc32ZlibArmv8CrcX3Group == 0);
+static_assert(kKernelGroupMultiple % kCrc32ZlibArmv8PmullGroup == 0);
+
+constinit cpu_features g_features{};
+
+crc_kernel kernel_of(crc32c_tier t) {
+  const crc_pipelined_func_t owner = engine_hardware_routine();
+  if (t == crc32c_tier::armv8_crc_x3)
+    return {owner, crc32c_armv8_crc_x3_chunks, crc32c_armv8_crc_x3_one};
+  if (t == crc32c_tier::armv8_pmull) return {owner, crc32c_armv8_pmull_chunks, crc32c_armv8_pmull_one};
+  return {};
+}
+
+crc_kernel kernel_of(crc32_zlib_tier t) {
+  const crc_pipelined_func_t owner = engine_table_routines().pipelined_crc32_zlib_sb8;
+  if (t == crc32_zlib_tier::armv8_crc_x3)
+    return {owner, crc32_zlib_armv8_crc_x3_chunks, crc32_zlib_armv8_crc_x3_one};
+  if (t == crc32_zlib_tier::armv8_pmull)
+    return {owner, crc32_zlib_armv8_pmull_chunks, crc32_zlib_armv8_pmull_one};
+  return {};
+}
+
+// Cores that issue four PMULL a cycle (Neoverse V1, V2, V3 and V3AE) or
+// fuse PMULL with EOR (Apple): folds reach about 25-32 bytes a cycle there,
+// against 8 for the CRC instruction.  On the others (Neoverse N1-N3: one
+// PMULL a cycle) folds gain nothing over the chains.
+bool folds_pay(const cpu_features &f) {
+  constexpr unsigned kArm = 0x41, kApple = 0x61;
+  if (f.arm_implementer == kApple) return true;
+  if (f.arm_implementer != kArm) return false;
+  switch (f.arm_part) {
+    case 0xD40:  // Neoverse V1
+    case 0xD4F:  // Neoverse V2
+    case 0xD83:  // Neoverse V3AE
+    case 0xD84:  // Neoverse V3
+      return true;
+  }
+  return false;
+}
+
+void install(crc32c_tier t) {
+  g_crc32c_tier = t;
+  crc32c_kernel = kernel_of(t);
+}
+
+void install(crc32_zlib_tier t) {
+  g_crc32_zlib_tier = t;
+  crc32_zlib_kernel = kernel_of(t);
+}
+
+}  // namespace
+
+// Both kernels need both: the chains of a lone chunk are joined by PMULL,
+// and the folds end on the CRC instruction.
+bool runs_here(crc32c_tier tier, const cpu_features &f) {
+  if (tier == crc32c_tier::specified) return true;
+  return (tier == crc32c_tier::armv8_crc_x3 || tier == crc32c_tier::armv8_pmull) &&
+         f.arm_crc32 && f.arm_pmull;
+}
+
+bool runs_here(crc32_zlib_tier tier, const cpu_features &f) {
+  if (tier == crc32_zlib_tier::specified) return true;
+  return (tier == crc32_zlib_tier::armv8_crc_x3 || tier == crc32_zlib_tier::armv8_pmull) &&
+         f.arm_crc32 && f.arm_pmull;
+}
+
+// Every core with figures in the notes issues one CRC instruction a cycle
+// at a latency of two or three: three chains saturate it.  Where PMULL is
+// faster still, long chunks are folded (folds_pay).
+crc32c_tier choose_crc32c_tier(const cpu_features &f) {
+  if (!runs_here(crc32c_tier::armv8_crc_x3, f)) return crc32c_tier::specified;
+  return folds_pay(f) ? crc32c_tier::armv8_pmull : crc32c_tier::armv8_crc_x3;
+}
+
+crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &f) {
+  if (!runs_here(crc32_zlib_tier::armv8_crc_x3, f)) return crc32_zlib_tier::specified;
+  return folds_pay(f) ? crc32_zlib_tier::armv8_pmull : crc32_zlib_tier::armv8_crc_x3;
+}
+
+void select_tiers_at_load() {
+  g_features = read_cpu_features();
+  install(choose_crc32c_tier(g_features));
+  install(choose_crc32_zlib_tier(g_features));
+}
+
+bool force_tier(crc32c_tier tier) {
+  if (!runs_here(tier, g_features)) return false;
+  install(tier);
+  return true;
+}
+
+bool force_tier(crc32_zlib_tier tier) {
+  if (!runs_here(tier, g_features)) return false;
+  install(tier);
+  return true;
+}
+
+#else  // neither: no kernels, no hardware routine; the slots' routines serve.
 
 crc_pipelined_func_t engine_hardware_routine() { return nullptr; }
 bool runs_here(crc32c_tier tier, const cpu_features &) { return tier == crc32c_tier::specified; }
@@ -287,10 +408,14 @@ crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &) {
 void select_tiers_at_load() {}
 bool force_tier(crc32c_tier tier) { return tier == crc32c_tier::specified; }
 bool force_tier(crc32_zlib_tier tier) { return tier == crc32_zlib_tier::specified; }
+
+#endif  // __x86_64__, __aarch64__
+
+#if !defined(__x86_64__)
+// Models and splits belong to the x86-64 512-bit tiers.
 bool force_tier_model(crc32_zlib_tier) { return false; }
 bool force_tier_model(crc32c_tier) { return false; }
 hybrid_split choose_hybrid_split(const cpu_features &) { return hybrid_split::k3m3s3; }
-
-#endif  // __x86_64__
+#endif  // !__x86_64__
 
 }  // namespace zelkor

@@ -13,6 +13,9 @@
 namespace zelkor {
 
 enum class crc32c_tier : int {
+  // aarch64 (numbered apart from the x86-64 tiers, which never meet them)
+  armv8_crc_x3 = 100,  // crc32cx on 3 chains
+  armv8_pmull,         // long chunks on PMULL folds, short ones on the chains
   specified = 0,
   sse42_x3,     // CRC32 on 3 chains
   sse42_x12,    // CRC32 on 12 chains
@@ -21,6 +24,9 @@ enum class crc32c_tier : int {
 };
 
 enum class crc32_zlib_tier : int {
+  // aarch64 (numbered apart from the x86-64 tiers, which never meet them)
+  armv8_crc_x3 = 100,  // crc32x on 3 chains
+  armv8_pmull,         // long chunks on PMULL folds, short ones on the chains
   specified = 0,
   pclmul,        // 128-bit PCLMULQDQ folds
   vpclmul_avx2,  // 256-bit VPCLMULQDQ folds

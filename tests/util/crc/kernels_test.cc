@@ -16,12 +16,17 @@
 
 #include "crc_reference.h"
 #include "util/bulk_crc32.h"
+#if defined(__x86_64__)
 #include "util/crc/crc32_zlib_avx2.h"
 #include "util/crc/crc32_zlib_avx512.h"
 #include "util/crc/crc32_zlib_pclmul.h"
 #include "util/crc/crc32c_avx2.h"
 #include "util/crc/crc32c_avx512.h"
 #include "util/crc/crc32c_sse42.h"
+#elif defined(__aarch64__)
+#include "util/crc/crc32_zlib_armv8.h"
+#include "util/crc/crc32c_armv8.h"
+#endif
 #include "util/crc/kernel.h"
 #include "util/crc/tiers.h"
 
@@ -44,12 +49,15 @@ bool tier_runs_here(const zelkor::cpu_features &f) {
 using zelkor::crc32_zlib_tier;
 using zelkor::crc32c_tier;
 
+#if defined(__x86_64__)
 // A CRC32C hybrid's model: the CRC32 chains, and 128-bit folds.
 bool model_runs_here(const zelkor::cpu_features &f) {
   return zelkor::runs_here(crc32c_tier::sse42_x3, f) && f.sse41;
 }
+#endif
 
 const kernel_case kKernels[] = {
+#if defined(__x86_64__)
     {"crc32c_sse42_x3", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::sse42_x3>,
      zelkor::crc32c_sse42_x3_chunks, zelkor::crc32c_sse42_x3_one},
     {"crc32c_sse42_x12", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::sse42_x12>,
@@ -77,6 +85,17 @@ const kernel_case kKernels[] = {
     {"crc32_zlib_vpclmul_avx512_model", CRC32_ZLIB_POLYNOMIAL,
      tier_runs_here<crc32_zlib_tier::pclmul>, zelkor::crc32_zlib_vpclmul_avx512_model_chunks,
      zelkor::crc32_zlib_vpclmul_avx512_model_one},
+#elif defined(__aarch64__)
+    {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::armv8_crc_x3>,
+     zelkor::crc32c_armv8_crc_x3_chunks, zelkor::crc32c_armv8_crc_x3_one},
+    {"crc32_zlib_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL,
+     tier_runs_here<crc32_zlib_tier::armv8_crc_x3>, zelkor::crc32_zlib_armv8_crc_x3_chunks,
+     zelkor::crc32_zlib_armv8_crc_x3_one},
+    {"crc32c_armv8_pmull", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::armv8_pmull>,
+     zelkor::crc32c_armv8_pmull_chunks, zelkor::crc32c_armv8_pmull_one},
+    {"crc32_zlib_armv8_pmull", CRC32_ZLIB_POLYNOMIAL, tier_runs_here<crc32_zlib_tier::armv8_pmull>,
+     zelkor::crc32_zlib_armv8_pmull_chunks, zelkor::crc32_zlib_armv8_pmull_one},
+#endif
 };
 
 void PrintTo(const kernel_case &k, std::ostream *os) { *os << k.name; }

@@ -1,0 +1,90 @@
+// bulk_crc32_aarch64.cc -- CRC32C on the ARMv8 crc32c instructions, chosen at
+// load time.
+//
+// The aarch64 counterpart of bulk_crc32_x86.cc, with the same routine shape,
+// the same assertion and the same constructor: the processor's answer comes
+// from the kernel's AT_HWCAP word (crc/cpu_features.cc), and only
+// pipelined_crc32c is compiled for the CRC extension, since the constructor
+// runs on every ARMv8 processor.
+#include <arm_acle.h>
+
+#include "bulk_crc32_internal.h"
+#include "crc/cpu_features.h"
+#include "crc/tiers.h"
+
+namespace {
+
+using zelkor::load_le64;
+
+// The instruction's latency is two or three cycles at one issue a cycle, so
+// three chains keep it busy, as on x86-64.
+__attribute__((target("+crc"))) void pipelined_crc32c(uint32_t *crc1, uint32_t *crc2,
+                                                      uint32_t *crc3, const uint8_t *p_buf,
+                                                      size_t block_size, int num_blocks) {
+  if (num_blocks == 0) return;  // nothing to read, no register touched
+  uint32_t c1 = *crc1, c2 = *crc2, c3 = *crc3;
+  const int counter = static_cast<int>(block_size / 8);
+  const int remainder = static_cast<int>(block_size % 8);
+  const uint8_t *data = p_buf;
+  const uint8_t *bdata = p_buf + 8 * static_cast<size_t>(counter);
+  const size_t b2 = block_size, b3 = 2 * block_size;
+
+  // One pair of loops per count, so the count is tested once per call.
+  switch (num_blocks) {
+    case 3:
+      for (int i = 0; i < counter; ++i, data += 8) {
+        c1 = __crc32cd(c1, load_le64(data));
+        c2 = __crc32cd(c2, load_le64(data + b2));
+        c3 = __crc32cd(c3, load_le64(data + b3));
+      }
+      for (int i = 0; i < remainder; ++i, ++bdata) {
+        c1 = __crc32cb(c1, *bdata);
+        c2 = __crc32cb(c2, bdata[b2]);
+        c3 = __crc32cb(c3, bdata[b3]);
+      }
+      break;
+    case 2:
+      for (int i = 0; i < counter; ++i, data += 8) {
+        c1 = __crc32cd(c1, load_le64(data));
+        c2 = __crc32cd(c2, load_le64(data + b2));
+      }
+      for (int i = 0; i < remainder; ++i, ++bdata) {
+        c1 = __crc32cb(c1, *bdata);
+        c2 = __crc32cb(c2, bdata[b2]);
+      }
+      break;
+    case 1:
+      for (int i = 0; i < counter; ++i, data += 8) c1 = __crc32cd(c1, load_le64(data));
+      for (int i = 0; i < remainder; ++i, ++bdata) c1 = __crc32cb(c1, *bdata);
+      break;
+    default:
+      ZELKOR_ENGINE_ASSERT(0 && "BUG: Invalid number of checksum blocks");
+  }
+  *crc1 = c1;
+  *crc2 = c2;
+  *crc3 = c3;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Runs from the image's ELF initialisation array, and is the only writer of
+// the slot.  The array names this hidden symbol and the exported name is an
+// alias, for the reason given in bulk_crc32_x86.cc: an entry bound to the
+// exported name could run another image's definition instead of this one.
+__attribute__((constructor, visibility("hidden"))) void zelkor_engine_at_load(void) {
+  if (zelkor::read_cpu_features().arm_crc32) pipelined_crc32c_func = pipelined_crc32c;
+  zelkor::select_tiers_at_load();
+}
+
+__attribute__((visibility("default"), alias("zelkor_engine_at_load"))) void
+init_cpu_support_flag(void);
+
+}  // extern "C"
+
+namespace zelkor {
+
+crc_pipelined_func_t engine_hardware_routine() { return pipelined_crc32c; }
+
+}  // namespace zelkor
