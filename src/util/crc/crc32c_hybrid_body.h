@@ -31,9 +31,22 @@ ZELKOR_V512 uint32_t fold_finish(vec x) {
 // K blocks on CRC32 chains, then M folded blocks, all of cs >= 64 bytes,
 // walked 64 bytes at a time in one loop.  The registers start from all ones
 // (whole chunks) or from zero (streams of one chunk, joined afterwards).
+//
+// Out of the caches, `ahead` is where a later round of K + M streams of one
+// long chunk lies: a line of each of its streams is fetched at every step,
+// spread over the loop (a whole round of 4 KiB streams asked for at once
+// overruns the loads in flight; whole chunks of a group, shorter, are
+// fetched a group at a time, which measured better there).
 template <int K, int M, size_t CS, bool kPreset>
-ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[K + M]) {
+ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[K + M],
+                                  const uint8_t *ahead) {
   if constexpr (CS != 0) cs = CS;
+  const auto fetch_ahead = [&](size_t off) {
+    if (ahead == nullptr) return;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(ahead) + off;
+#pragma GCC unroll 16
+    for (int k = 0; k < K + M; ++k) __builtin_prefetch(reinterpret_cast<const void *>(at + k * cs), 0, 3);
+  };
   const size_t windows = cs / 64, rest = cs % 64;
   const uint8_t *f = p + K * cs;
   uint64_t c[K > 0 ? K : 1];
@@ -42,6 +55,7 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
   for (int k = 0; k < K; ++k) c[k] = kPreset ? 0xFFFFFFFFu : 0;
   // A preset register is the same as its bits added into the first bytes.
   const vec init = first_dword(kPreset ? 0xFFFFFFFFu : 0);
+  fetch_ahead(0);
 #pragma GCC unroll 16
   for (int m = 0; m < M; ++m) a[m] = xor2(load(f + m * cs), init);
 #pragma GCC unroll 8
@@ -50,6 +64,7 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
     for (int k = 0; k < K; ++k) c[k] = _mm_crc32_u64(c[k], load_le64(p + k * cs + 8 * w));
   for (size_t i = 1; i < windows; ++i) {
     const size_t off = 64 * i;
+    fetch_ahead(off);
 #pragma GCC unroll 16
     for (int m = 0; m < M; ++m) a[m] = fold_add<gf2::kCrc32c, 512>(a[m], load(f + m * cs + off));
 #pragma GCC unroll 8
@@ -66,9 +81,10 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
 }
 
 template <int K, int M, size_t CS>
-ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words) {
+ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words,
+                              const uint8_t *ahead = nullptr) {
   uint32_t regs[K + M];
-  hybrid_registers<K, M, CS, true>(p, cs, regs);
+  hybrid_registers<K, M, CS, true>(p, cs, regs, ahead);
 #pragma GCC unroll 16
   for (int k = 0; k < K + M; ++k) words[k] = stored(regs[k]);
 }
@@ -84,12 +100,12 @@ ZELKOR_V512 uint32_t hybrid_one_register(const uint8_t *p, size_t len) {
   const bool prefetch = len >= kPrefetchMin;
   while (len >= N * 64) {
     const size_t b = len >= N * kRound ? kRound : len / (N * 64) * 64;
-    if (prefetch) prefetch_range(p, kPrefetchAhead * N * b, N * b);
+    const uint8_t *ahead = prefetch ? p + kPrefetchAhead * N * b : nullptr;
     uint32_t c[N];
     if (b == kRound)
-      hybrid_registers<K, M, kRound, false>(p, b, c);
+      hybrid_registers<K, M, kRound, false>(p, b, c, ahead);
     else
-      hybrid_registers<K, M, 0, false>(p, b, c);
+      hybrid_registers<K, M, 0, false>(p, b, c, ahead);
     acc = crc32c_chains::join_streams<N>(acc, c, b);
     p += N * b;
     len -= N * b;
