@@ -254,24 +254,6 @@ crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &f) {
   return crc32_zlib_tier::specified;
 }
 
-void select_tiers_at_load() {
-  g_features = read_cpu_features();
-  install(choose_crc32c_tier(g_features));
-  install(choose_crc32_zlib_tier(g_features));
-}
-
-bool force_tier(crc32c_tier tier) {
-  if (!runs_here(tier, g_features)) return false;
-  install(tier);
-  return true;
-}
-
-bool force_tier(crc32_zlib_tier tier) {
-  if (!runs_here(tier, g_features)) return false;
-  install(tier);
-  return true;
-}
-
 // A model needs only what the 128-bit folds need.
 bool force_tier_model(crc32_zlib_tier tier) {
   if (model_kernel_of(tier).chunks == nullptr || !runs_here(crc32_zlib_tier::pclmul, g_features))
@@ -376,6 +358,12 @@ crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &f) {
   return folds_pay(f) ? crc32_zlib_tier::armv8_pmull : crc32_zlib_tier::armv8_crc_x3;
 }
 
+#endif  // __x86_64__, __aarch64__
+
+#if defined(__x86_64__) || defined(__aarch64__)
+
+// Both architectures read their features into g_features and install
+// through their own install().
 void select_tiers_at_load() {
   g_features = read_cpu_features();
   install(choose_crc32c_tier(g_features));
