@@ -17,8 +17,10 @@ namespace {
 namespace halves_copy {
 using namespace v512::halves;
 #define ZELKOR_V512 __attribute__((target(ZELKOR_HYBRID_AVX2_TARGET), always_inline)) inline
+#define ZELKOR_V512_SHARED __attribute__((target(ZELKOR_HYBRID_AVX2_TARGET))) inline
 #include "v512_folds.h"
 #include "crc32c_hybrid_body.h"
+#undef ZELKOR_V512_SHARED
 #undef ZELKOR_V512
 }  // namespace halves_copy
 

@@ -17,16 +17,20 @@ namespace {
 namespace native_copy {
 using namespace v512::native;
 #define ZELKOR_V512 __attribute__((target(ZELKOR_HYBRID_NATIVE_TARGET), always_inline)) inline
+#define ZELKOR_V512_SHARED __attribute__((target(ZELKOR_HYBRID_NATIVE_TARGET))) inline
 #include "v512_folds.h"
 #include "crc32c_hybrid_body.h"
+#undef ZELKOR_V512_SHARED
 #undef ZELKOR_V512
 }  // namespace native_copy
 
 namespace model_copy {
 using namespace v512::model;
 #define ZELKOR_V512 __attribute__((target(ZELKOR_HYBRID_MODEL_TARGET), always_inline)) inline
+#define ZELKOR_V512_SHARED __attribute__((target(ZELKOR_HYBRID_MODEL_TARGET))) inline
 #include "v512_folds.h"
 #include "crc32c_hybrid_body.h"
+#undef ZELKOR_V512_SHARED
 #undef ZELKOR_V512
 }  // namespace model_copy
 

@@ -3,7 +3,10 @@
 //
 // No include guard: a kernel's .cc includes it (after v512_folds.h) in the
 // namespace of each copy that it builds, with ZELKOR_V512 naming that copy's
-// target, which must add SSE4.2 to the operations' own.
+// target, which must add SSE4.2 to the operations' own, and
+// ZELKOR_V512_SHARED the same target without forced inlining: the loops
+// over whole chunks and over one long chunk are compiled once a copy and
+// shared by its entry points.
 //
 // The chains run on the integer units and the folds on the vector unit, so
 // their rates add: of a group of K + M chunks, K go to CRC32 chains while M
@@ -93,7 +96,7 @@ ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words,
 // joined; what is left after the rounds goes on three chains.  (Rounds of
 // more folded streams lose: each stream's finish and join costs more than
 // the fold rate gains over a lone chunk.)
-ZELKOR_V512 uint32_t hybrid_one_register(const uint8_t *p, size_t len) {
+ZELKOR_V512_SHARED uint32_t hybrid_one_register(const uint8_t *p, size_t len) {
   constexpr int K = 3, M = 3, N = K + M;
   constexpr size_t kRound = crc32c_chains::kRoundStream;
   uint32_t acc = 0xFFFFFFFFu;
@@ -118,7 +121,7 @@ ZELKOR_V512 uint32_t hybrid_one_register(const uint8_t *p, size_t len) {
 // smaller mix (two chunks go faster both folded than with one of them on a
 // lone chain).
 template <int K, int M, size_t CS>
-ZELKOR_V512 void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, uint32_t *words) {
+ZELKOR_V512_SHARED void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, uint32_t *words) {
   if constexpr (CS != 0) cs = CS;
   const bool prefetch = n * cs >= kPrefetchMin;
   for (; n >= K + M; n -= K + M, p += (K + M) * cs, words += K + M) {
