@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "util/bulk_crc32.h"
-#include "util/crc/crc32_zlib_avx2.h"
-#include "util/crc/crc32_zlib_pclmul.h"
+#include "util/crc/x86/crc32_zlib_avx2.h"
+#include "util/crc/x86/crc32_zlib_pclmul.h"
 #include "util/crc/tiers.h"
 
 namespace {

@@ -9,15 +9,15 @@
 #include "kernel.h"
 
 #if defined(__x86_64__)
-#include "crc32_zlib_avx2.h"
-#include "crc32_zlib_avx512.h"
-#include "crc32_zlib_pclmul.h"
-#include "crc32c_avx2.h"
-#include "crc32c_avx512.h"
-#include "crc32c_sse42.h"
+#include "x86/crc32_zlib_avx2.h"
+#include "x86/crc32_zlib_avx512.h"
+#include "x86/crc32_zlib_pclmul.h"
+#include "x86/crc32c_avx2.h"
+#include "x86/crc32c_avx512.h"
+#include "x86/crc32c_sse42.h"
 #elif defined(__aarch64__)
-#include "crc32_zlib_armv8.h"
-#include "crc32c_armv8.h"
+#include "aarch64/crc32_zlib_armv8.h"
+#include "aarch64/crc32c_armv8.h"
 #endif
 
 namespace zelkor {

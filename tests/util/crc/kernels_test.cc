@@ -17,15 +17,15 @@
 #include "crc_reference.h"
 #include "util/bulk_crc32.h"
 #if defined(__x86_64__)
-#include "util/crc/crc32_zlib_avx2.h"
-#include "util/crc/crc32_zlib_avx512.h"
-#include "util/crc/crc32_zlib_pclmul.h"
-#include "util/crc/crc32c_avx2.h"
-#include "util/crc/crc32c_avx512.h"
-#include "util/crc/crc32c_sse42.h"
+#include "util/crc/x86/crc32_zlib_avx2.h"
+#include "util/crc/x86/crc32_zlib_avx512.h"
+#include "util/crc/x86/crc32_zlib_pclmul.h"
+#include "util/crc/x86/crc32c_avx2.h"
+#include "util/crc/x86/crc32c_avx512.h"
+#include "util/crc/x86/crc32c_sse42.h"
 #elif defined(__aarch64__)
-#include "util/crc/crc32_zlib_armv8.h"
-#include "util/crc/crc32c_armv8.h"
+#include "util/crc/aarch64/crc32_zlib_armv8.h"
+#include "util/crc/aarch64/crc32c_armv8.h"
 #endif
 #include "util/crc/kernel.h"
 #include "util/crc/tiers.h"

@@ -23,9 +23,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../bulk_crc32_internal.h"
-#include "gf2.h"
-#include "prefetch.h"
+#include "../../bulk_crc32_internal.h"
+#include "../gf2.h"
+#include "../prefetch.h"
 
 #define ZELKOR_CRC32C_TARGET __attribute__((target("sse4.2,pclmul")))
 

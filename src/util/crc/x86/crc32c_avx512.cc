@@ -4,7 +4,7 @@
 #include "crc32c_avx512.h"
 
 #include "crc32c_chains.h"
-#include "prefetch.h"
+#include "../prefetch.h"
 #include "v512.h"
 
 #define ZELKOR_HYBRID_NATIVE_TARGET "sse4.2," ZELKOR_V512_NATIVE_TARGET

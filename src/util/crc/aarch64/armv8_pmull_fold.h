@@ -19,7 +19,7 @@
 #include <cstdint>
 
 #include "armv8_crc_chains.h"
-#include "gf2.h"
+#include "../gf2.h"
 
 namespace zelkor::armv8_pmull_fold {
 

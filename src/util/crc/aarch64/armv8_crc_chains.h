@@ -22,8 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../bulk_crc32_internal.h"
-#include "gf2.h"
+#include "../../bulk_crc32_internal.h"
+#include "../gf2.h"
 
 // The CRC instructions and PMULL (which GCC 12 files under +crypto).
 #define ZELKOR_ARMV8_CRC_TARGET __attribute__((target("+crc+crypto")))

@@ -5,7 +5,7 @@
 #include "crc32c_avx2.h"
 
 #include "crc32c_chains.h"
-#include "prefetch.h"
+#include "../prefetch.h"
 #include "v512.h"
 
 #define ZELKOR_HYBRID_AVX2_TARGET "sse4.2," ZELKOR_V512_HALVES_TARGET

@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "gf2.h"
+#include "../gf2.h"
 
 #define ZELKOR_CLMUL128 __attribute__((target("pclmul,sse4.1"), always_inline)) inline
 #define ZELKOR_CLMUL256 \

@@ -3,7 +3,7 @@
 #include "crc32_zlib_avx512.h"
 
 #include "crc32_zlib_fold.h"
-#include "prefetch.h"
+#include "../prefetch.h"
 #include "v512.h"
 
 namespace zelkor {
