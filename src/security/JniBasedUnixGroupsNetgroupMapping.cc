@@ -20,6 +20,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "jni_helpers.h"
+
 namespace {
 
 // One kept user name; the list is built at the head, newest first.
@@ -35,7 +37,6 @@ struct UserList {
 
 constexpr char STRING_CLASS[] = "java/lang/String";
 constexpr char IO_EXCEPTION[] = "java/io/IOException";
-constexpr char OUT_OF_MEMORY_ERROR[] = "java/lang/OutOfMemoryError";
 constexpr char NULL_POINTER_EXCEPTION[] = "java/lang/NullPointerException";
 constexpr char NO_SUCH_NETGROUP[] =
     "no netgroup of this name is known or some other error occurred";
@@ -172,12 +173,9 @@ jobjectArray make_array(JNIEnv *env, const UserList &users) {
   return jusers;
 }
 
-void throw_new(JNIEnv *env, const char *error_type, const char *error_message) {
-  jclass error_class = env->FindClass(error_type);
-  if (error_class == nullptr) return;  // FindClass's own exception stands
-  env->ThrowNew(error_class, error_message);
-  env->DeleteLocalRef(error_class);
-}
+using zelkor::kOutOfMemoryError;
+using zelkor::raise_out_of_memory;
+using zelkor::throw_new;
 
 }  // namespace
 
@@ -195,7 +193,7 @@ Java_org_tarvik_zelkor_security_JniBasedUnixGroupsNetgroupMapping_getUsersForNet
   if (cgroup == nullptr) {
     // The host's exception stays; should it have raised none (JNI allows
     // that), the caller must still not take the null for a result.
-    if (!env->ExceptionCheck()) throw_new(env, OUT_OF_MEMORY_ERROR, nullptr);
+    raise_out_of_memory(env, nullptr);
     return nullptr;
   }
 
@@ -208,7 +206,7 @@ Java_org_tarvik_zelkor_security_JniBasedUnixGroupsNetgroupMapping_getUsersForNet
     errorType = IO_EXCEPTION;
     errorMessage = NO_SUCH_NETGROUP;
   } else if (!collect_users(&users)) {
-    errorType = OUT_OF_MEMORY_ERROR;
+    errorType = kOutOfMemoryError;
   } else if ((jusers = make_array(env, users)) == nullptr) {
     // The host has thrown an exception of its own, or returned null without
     // one, as JNI allows.  The caller gets the listing's OutOfMemoryError
@@ -216,7 +214,7 @@ Java_org_tarvik_zelkor_security_JniBasedUnixGroupsNetgroupMapping_getUsersForNet
     // while an exception is pending, so it goes now.  ExceptionClear does
     // nothing when none is pending.
     env->ExceptionClear();
-    errorType = OUT_OF_MEMORY_ERROR;
+    errorType = kOutOfMemoryError;
   }
 
   // The common exit, for every path past GetStringUTFChars.

@@ -16,7 +16,7 @@
 #include <arpa/inet.h>
 
 #include "bulk_crc32.h"
-#include "io/nativeio/jni_out_of_memory.h"
+#include "jni_helpers.h"
 
 namespace {
 
@@ -54,12 +54,7 @@ int checksum_range(int checksum_type, int bytes_per_checksum, const uint8_t *dat
   return BULK_CRC_OK;
 }
 
-void throw_new(JNIEnv *env, const char *class_name, const char *message) {
-  jclass error_class = env->FindClass(class_name);
-  if (error_class == nullptr) return;  // FindClass's own exception stands
-  env->ThrowNew(error_class, message);
-  env->DeleteLocalRef(error_class);
-}
+using zelkor::throw_new;
 
 // The exception is made by its constructor, which formats the message, so
 // its fields and text are the Java class's alone.  A host that fails without

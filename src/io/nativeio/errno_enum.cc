@@ -10,7 +10,7 @@
 #include <array>
 
 #include "io/nativeio/errno_enum_internal.h"
-#include "io/nativeio/jni_out_of_memory.h"
+#include "jni_helpers.h"
 
 namespace {
 
@@ -71,15 +71,6 @@ const char *errno_to_string(int errnum) {
 
 using zelkor::raise_out_of_memory;
 
-// A lookup gave null without an exception (JNI allows it), or NewGlobalRef
-// gave null (HotSpot then raises nothing).  Keeping a null or half-made cache
-// would let errno_to_enum call Java with null arguments later, so the module
-// goes back to uninitialised and the caller sees an exception pending.
-void abandon_init(JNIEnv *env, const char *message) {
-  errno_enum_deinit(env);
-  raise_out_of_memory(env, message);
-}
-
 constexpr char NO_GLOBAL_REF[] = "errno_enum_init: cannot create a JNI global reference";
 constexpr char NULL_LOOKUP[] = "errno_enum_init: lookup returned null without an exception";
 
@@ -89,25 +80,20 @@ extern "C" {
 
 __attribute__((visibility("default"))) void errno_enum_init(JNIEnv *env) {
   if (enum_class != nullptr) return;
+  // Left null or half-made, the cache would let errno_to_enum call Java
+  // with null arguments.
+  const zelkor::partial_init init{env, errno_enum_deinit, NULL_LOOKUP, NO_GLOBAL_REF};
 
-  jclass found = env->FindClass(ENUM_CLASS_NAME);
-  if (env->ExceptionCheck()) return;
-  if (found == nullptr) return abandon_init(env, NULL_LOOKUP);
-  enum_class = static_cast<jclass>(env->NewGlobalRef(found));
-  if (enum_class == nullptr) return abandon_init(env, NO_GLOBAL_REF);
+  enum_class = init.global_class(ENUM_CLASS_NAME);
+  if (enum_class == nullptr) return;
 
   // From here on a failure the host reports leaves enum_class set, so later
   // inits do nothing until errno_enum_deinit.
   jmethodID value_of = env->GetStaticMethodID(enum_class, "valueOf", VALUE_OF_SIGNATURE);
-  if (env->ExceptionCheck()) return;
-  if (value_of == nullptr) return abandon_init(env, NULL_LOOKUP);
+  if (!init.found(value_of)) return;
   enum_valueOf = value_of;
 
-  found = env->FindClass(ERRNO_CLASS_NAME);
-  if (env->ExceptionCheck()) return;
-  if (found == nullptr) return abandon_init(env, NULL_LOOKUP);
-  errno_class = static_cast<jclass>(env->NewGlobalRef(found));
-  if (errno_class == nullptr) return abandon_init(env, NO_GLOBAL_REF);
+  errno_class = init.global_class(ERRNO_CLASS_NAME);
 }
 
 __attribute__((visibility("default"))) void errno_enum_deinit(JNIEnv *env) {

@@ -6,7 +6,7 @@
 #include "io/nativeio/file_descriptor.h"
 
 #include "io/nativeio/file_descriptor_internal.h"
-#include "io/nativeio/jni_out_of_memory.h"
+#include "jni_helpers.h"
 
 namespace {
 
@@ -20,15 +20,6 @@ constinit jmethodID fd_constructor = nullptr;
 
 using zelkor::raise_out_of_memory;
 
-// A lookup gave null without an exception (JNI allows it), or NewGlobalRef
-// gave null (HotSpot then raises nothing).  Keeping a null or half-made cache
-// would let fd_get and fd_create hand null identifiers to the host later, so
-// the module goes back to uninitialised and the caller sees an exception.
-void abandon_init(JNIEnv *env, const char *message) {
-  fd_deinit(env);
-  raise_out_of_memory(env, message);
-}
-
 constexpr char NO_GLOBAL_REF[] = "fd_init: cannot create a JNI global reference";
 constexpr char NULL_LOOKUP[] = "fd_init: lookup returned null without an exception";
 
@@ -38,23 +29,21 @@ extern "C" {
 
 __attribute__((visibility("default"))) void fd_init(JNIEnv *env) {
   if (fd_class != nullptr) return;
+  // Left null or half-made, the cache would let fd_get and fd_create hand
+  // null identifiers to the host.
+  const zelkor::partial_init init{env, fd_deinit, NULL_LOOKUP, NO_GLOBAL_REF};
 
-  jclass found = env->FindClass(FD_CLASS_NAME);
-  if (env->ExceptionCheck()) return;
-  if (found == nullptr) return abandon_init(env, NULL_LOOKUP);
-  fd_class = static_cast<jclass>(env->NewGlobalRef(found));
-  if (fd_class == nullptr) return abandon_init(env, NO_GLOBAL_REF);
+  fd_class = init.global_class(FD_CLASS_NAME);
+  if (fd_class == nullptr) return;
 
   // From here on a failure the host reports leaves fd_class set, so later
   // inits do nothing until fd_deinit.
   jfieldID field = env->GetFieldID(fd_class, "fd", "I");
-  if (env->ExceptionCheck()) return;
-  if (field == nullptr) return abandon_init(env, NULL_LOOKUP);
+  if (!init.found(field)) return;
   fd_descriptor = field;
 
   jmethodID constructor = env->GetMethodID(fd_class, "<init>", "()V");
-  if (env->ExceptionCheck()) return;
-  if (constructor == nullptr) return abandon_init(env, NULL_LOOKUP);
+  if (!init.found(constructor)) return;
   fd_constructor = constructor;
 }
 
@@ -70,11 +59,7 @@ __attribute__((visibility("default"))) void fd_deinit(JNIEnv *env) {
 __attribute__((visibility("default"))) int fd_get(JNIEnv *env, jobject obj) {
   if (obj != nullptr) return env->GetIntField(obj, fd_descriptor);
 
-  jclass npe = env->FindClass("java/lang/NullPointerException");
-  if (npe != nullptr) {  // else FindClass's own exception stands in for it
-    env->ThrowNew(npe, "FileDescriptor object is null");
-    env->DeleteLocalRef(npe);
-  }
+  zelkor::throw_new(env, "java/lang/NullPointerException", "FileDescriptor object is null");
   return -1;
 }
 
