@@ -1,5 +1,5 @@
-// clmul_kernels_bench.cc -- the CRC-32 carry-less-multiply kernels, tier by
-// tier, against peers called once per chunk (zlib's crc32(), ISA-L's
+// clmul_kernels_bench.cc -- the CRC-32 carry-less-multiply kernels, row by
+// row of the tier table, against peers called once per chunk (zlib's crc32(), ISA-L's
 // crc32_gzip_refl) and against the engine's table path (bulk_crc).  Every
 // implementation's words are checked against zlib's before it is timed.
 //
@@ -21,8 +21,7 @@
 #include <vector>
 
 #include "util/bulk_crc32.h"
-#include "util/crc/x86/crc32_zlib_avx2.h"
-#include "util/crc/x86/crc32_zlib_pclmul.h"
+#include "util/bulk_crc32_internal.h"
 #include "util/crc/tiers.h"
 
 namespace {
@@ -41,37 +40,49 @@ uint32_t zlib_one(const uint8_t *p, size_t n) {
 }
 uint32_t isal_one(const uint8_t *p, size_t n) { return htonl(crc32_gzip_refl(0, p, n)); }
 
-template <void (*Chunks)(const uint8_t *, size_t, size_t, uint32_t *),
-          uint32_t (*One)(const uint8_t *, size_t)>
-void kernel(const uint8_t *data, size_t len, size_t cs, uint32_t *words) {
+// A kernel of the tier table, called as the driver calls it.
+void kernel(const zelkor::crc_entries &k, const uint8_t *data, size_t len, size_t cs,
+            uint32_t *words) {
+  const auto one = [&](const uint8_t *p, size_t n) {
+    return zelkor::stored_word(k.one(zelkor::kRegisterInit, p, n));
+  };
   if (cs >= len) {
-    *words = One(data, len);
+    *words = one(data, len);
     return;
   }
-  Chunks(data, cs, len / cs, words);
-  if (len % cs) words[len / cs] = One(data + len / cs * cs, len % cs);
+  k.chunks(data, cs, len / cs, words);
+  if (len % cs) words[len / cs] = one(data + len / cs * cs, len % cs);
 }
 
 void engine_tables(const uint8_t *data, size_t len, size_t cs, uint32_t *words) {
   bulk_crc(data, len, words, CRC32_ZLIB_POLYNOMIAL, static_cast<int>(cs), nullptr);
 }
 
+// A peer, or a row of the tier table (null for the peers).
 struct impl {
-  const char *name;
+  std::string name;
   chunk_fn fn;
-  zelkor::crc32_zlib_tier needs;  // specified: runs anywhere
+  const zelkor::tier_row *row = nullptr;
 };
 
-const impl kImpls[] = {
-    {"clmul_pclmul", kernel<zelkor::crc32_zlib_pclmul_chunks, zelkor::crc32_zlib_pclmul_one>,
-     zelkor::crc32_zlib_tier::pclmul},
-    {"clmul_vpclmul_avx2",
-     kernel<zelkor::crc32_zlib_vpclmul_avx2_chunks, zelkor::crc32_zlib_vpclmul_avx2_one>,
-     zelkor::crc32_zlib_tier::vpclmul_avx2},
-    {"isal_crc32_gzip_refl", per_chunk<isal_one>, zelkor::crc32_zlib_tier::specified},
-    {"zlib_crc32", per_chunk<zlib_one>, zelkor::crc32_zlib_tier::specified},
-    {"engine_tables", engine_tables, zelkor::crc32_zlib_tier::specified},
-};
+// Every CRC-32 kernel of the table, then the peers.
+std::vector<impl> impls() {
+  std::vector<impl> out;
+  for (const zelkor::tier_row &r : zelkor::tier_rows())
+    if (r.poly == zelkor::crc_poly::crc32_zlib && r.native.chunks != nullptr)
+      out.push_back({std::string("clmul_") + r.name, nullptr, &r});
+  out.push_back({"isal_crc32_gzip_refl", per_chunk<isal_one>});
+  out.push_back({"zlib_crc32", per_chunk<zlib_one>});
+  out.push_back({"engine_tables", engine_tables});
+  return out;
+}
+
+void call(const impl &im, const uint8_t *data, size_t len, size_t cs, uint32_t *words) {
+  if (im.row != nullptr)
+    kernel(im.row->native, data, len, cs, words);
+  else
+    im.fn(data, len, cs, words);
+}
 
 struct bench_case {
   const char *name;
@@ -104,13 +115,13 @@ void run(benchmark::State &state, const impl &im, const bench_case &c) {
   const auto &data = buffer(c.total);
   std::vector<uint32_t> words((c.total + c.chunk - 1) / c.chunk), want(words.size());
   per_chunk<zlib_one>(data.data(), c.total, c.chunk, want.data());
-  im.fn(data.data(), c.total, c.chunk, words.data());
+  call(im, data.data(), c.total, c.chunk, words.data());
   if (words != want) {
     state.SkipWithError("words differ from zlib's");
     return;
   }
   for (auto _ : state) {
-    im.fn(data.data(), c.total, c.chunk, words.data());
+    call(im, data.data(), c.total, c.chunk, words.data());
     benchmark::DoNotOptimize(words.data());
     benchmark::ClobberMemory();
   }
@@ -131,9 +142,10 @@ int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::AddCustomContext("cpu_model", cpu_model());
   const zelkor::cpu_features features = zelkor::read_cpu_features();
+  static const std::vector<impl> all = impls();
   for (const auto &c : kCases)
-    for (const auto &im : kImpls) {
-      if (!zelkor::runs_here(im.needs, features)) continue;
+    for (const auto &im : all) {
+      if (im.row != nullptr && !zelkor::runs_here(*im.row, features)) continue;
       benchmark::RegisterBenchmark((std::string("crc32/") + c.name + "/" + im.name).c_str(),
                                    [&im, &c](benchmark::State &s) { run(s, im, c); });
     }

@@ -244,8 +244,8 @@ int main(int argc, char **argv) {
 
   std::printf("processor: %s\n", processor_model().c_str());
   std::printf("bulk_crc tiers: CRC32C %s; CRC-32 %s\n",
-              zelkor::tier_name(zelkor::crc32c_tier_in_force()),
-              zelkor::tier_name(zelkor::crc32_zlib_tier_in_force()));
+              zelkor::tier_name(zelkor::tier_in_force(zelkor::crc_poly::crc32c)),
+              zelkor::tier_name(zelkor::tier_in_force(zelkor::crc_poly::crc32_zlib)));
   std::printf("GB/s (per second of thread CPU time), median of %d rounds; ratio = bulk_crc / best peer\n\n", kRounds);
   std::printf("%-7s %8s %8s | %9s %8s %8s %8s | %6s\n", "type", "chunk", "data", "bulk_crc",
               "ISA-L", "zlib", "JDK", "ratio");

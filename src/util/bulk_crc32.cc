@@ -4,13 +4,13 @@
 // byte in eight tables, so the register is touched once per eight bytes.
 #include "bulk_crc32.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 
 #include "bulk_crc32_internal.h"
 #include "crc32_zlib_polynomial_tables.h"
 #include "crc32c_tables.h"
 #include "crc/kernel.h"
+#include "crc/prefetch.h"
 
 namespace {
 
@@ -45,27 +45,29 @@ uint32_t crc32_zlib_sb8(uint32_t crc, const uint8_t *buf, size_t length) {
   return sb8(kCrc32, crc, buf, length);
 }
 
-// The table path has no interleaving to gain: the blocks run one after another.
+// The table path has no interleaving to gain: the blocks run one after
+// another.  Each routine checks its own count, so that a report names it.
+inline void sb8_blocks(const sb8_set &t, uint32_t *crc1, uint32_t *crc2, uint32_t *crc3,
+                       const uint8_t *p_buf, size_t block_size, int num_blocks) {
+  *crc1 = sb8(t, *crc1, p_buf, block_size);
+  if (num_blocks >= 2) *crc2 = sb8(t, *crc2, p_buf + block_size, block_size);
+  if (num_blocks == 3) *crc3 = sb8(t, *crc3, p_buf + 2 * block_size, block_size);
+}
+
 void pipelined_crc32c_sb8(uint32_t *crc1, uint32_t *crc2, uint32_t *crc3,
                           const uint8_t *p_buf, size_t block_size, int num_blocks) {
   ZELKOR_ENGINE_ASSERT(num_blocks >= 1 && num_blocks <=3 && "invalid num_blocks");
-  *crc1 = crc32c_sb8(*crc1, p_buf, block_size);
-  if (num_blocks >= 2) *crc2 = crc32c_sb8(*crc2, p_buf + block_size, block_size);
-  if (num_blocks == 3) *crc3 = crc32c_sb8(*crc3, p_buf + 2 * block_size, block_size);
+  sb8_blocks(kCrc32c, crc1, crc2, crc3, p_buf, block_size, num_blocks);
 }
 
 void pipelined_crc32_zlib_sb8(uint32_t *crc1, uint32_t *crc2, uint32_t *crc3,
                               const uint8_t *p_buf, size_t block_size, int num_blocks) {
   ZELKOR_ENGINE_ASSERT(num_blocks >= 1 && num_blocks <=3 && "invalid num_blocks");
-  *crc1 = crc32_zlib_sb8(*crc1, p_buf, block_size);
-  if (num_blocks >= 2) *crc2 = crc32_zlib_sb8(*crc2, p_buf + block_size, block_size);
-  if (num_blocks == 3) *crc3 = crc32_zlib_sb8(*crc3, p_buf + 2 * block_size, block_size);
+  sb8_blocks(kCrc32, crc1, crc2, crc3, p_buf, block_size, num_blocks);
 }
 
-constexpr uint32_t kCrcInit = 0xFFFFFFFFu;
-
-// The stored word: the inverted register, in network byte order.
-inline uint32_t crc_val(uint32_t reg) { return htonl(~reg); }
+using zelkor::kRegisterInit;
+using zelkor::stored_word;
 
 // Returns true when the word at *sums is (now) right.
 inline bool store_or_verify(uint32_t *sums, uint32_t crc, bool is_verify) {
@@ -96,7 +98,6 @@ inline bool store_or_verify(uint32_t *sums, uint32_t crc, bool is_verify) {
 constexpr size_t kBatch = 6 * zelkor::kKernelGroupMultiple;
 static_assert(kBatch % zelkor::kKernelGroupMultiple == 0);
 constexpr size_t kMaxReadPastMismatch = 64 * 1024;
-constexpr size_t kPrefetchFrom = 4u << 20;  // beyond this the data is not in the caches
 
 size_t verify_batch(size_t chunk) {
   const size_t n = 1 + kMaxReadPastMismatch / chunk;
@@ -109,7 +110,8 @@ int bulk_crc_kernel(const zelkor::crc_kernel &k, const uint8_t *data, size_t n_b
                     size_t chunk, size_t remainder, uint32_t *sums, crc32_error_t *error_info) {
   if (error_info == nullptr) {
     k.chunks(data, chunk, n_blocks, sums);
-    if (remainder > 0) sums[n_blocks] = k.one(data + n_blocks * chunk, remainder);
+    if (remainder > 0)
+      sums[n_blocks] = stored_word(k.one(kRegisterInit, data + n_blocks * chunk, remainder));
     return BULK_CRC_OK;
   }
   const size_t batch = verify_batch(chunk);
@@ -117,7 +119,7 @@ int bulk_crc_kernel(const zelkor::crc_kernel &k, const uint8_t *data, size_t n_b
   // for that; out of the caches, the next batch is fetched while this one is
   // computed, as a compute call over all of them would.  (A prefetch never
   // faults and reads nothing into the words: the bound above still holds.)
-  const bool prefetch = n_blocks * chunk >= kPrefetchFrom;
+  const bool prefetch = n_blocks * chunk >= zelkor::kPrefetchMin;
   uint32_t words[kBatch];
   while (n_blocks > 0) {
     const size_t n = n_blocks < batch ? n_blocks : batch;
@@ -127,9 +129,7 @@ int bulk_crc_kernel(const zelkor::crc_kernel &k, const uint8_t *data, size_t n_b
       const size_t group = zelkor::kKernelGroupMultiple;
       for (size_t i = 0; i < n; i += group) {
         const size_t g = n - i < group ? n - i : group;
-        const uintptr_t ahead = reinterpret_cast<uintptr_t>(data) + (i + 2 * group) * chunk;
-        for (size_t off = 0; off < g * chunk; off += 64)
-          __builtin_prefetch(reinterpret_cast<const void *>(ahead + off), 0, 3);
+        zelkor::prefetch_range(data + i * chunk, 2 * group * chunk, g * chunk);
         k.chunks(data + i * chunk, chunk, g, words + i);
       }
     } else {
@@ -140,7 +140,7 @@ int bulk_crc_kernel(const zelkor::crc_kernel &k, const uint8_t *data, size_t n_b
     n_blocks -= n;
   }
   if (remainder > 0) {
-    const uint32_t word = k.one(data, remainder);
+    const uint32_t word = stored_word(k.one(kRegisterInit, data, remainder));
     if (*sums != word) return return_crc_error(error_info, word, sums, data);
   }
   return BULK_CRC_OK;
@@ -200,9 +200,9 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
   uint32_t crc1, crc2, crc3;
 
   for (; n_blocks >= 3; n_blocks -= 3) {
-    crc1 = crc2 = crc3 = kCrcInit;
+    crc1 = crc2 = crc3 = kRegisterInit;
     crc_func(&crc1, &crc2, &crc3, data, chunk, 3);
-    const uint32_t words[3] = {crc_val(crc1), crc_val(crc2), crc_val(crc3)};
+    const uint32_t words[3] = {stored_word(crc1), stored_word(crc2), stored_word(crc3)};
     for (uint32_t word : words) {
       if (!store_or_verify(sums, word, is_verify))
         return return_crc_error(error_info, word, sums, data);
@@ -211,9 +211,9 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
     }
   }
   if (n_blocks > 0) {
-    crc1 = crc2 = crc3 = kCrcInit;
+    crc1 = crc2 = crc3 = kRegisterInit;
     crc_func(&crc1, &crc2, &crc3, data, chunk, static_cast<int>(n_blocks));
-    const uint32_t words[2] = {crc_val(crc1), crc_val(crc2)};
+    const uint32_t words[2] = {stored_word(crc1), stored_word(crc2)};
     for (size_t i = 0; i < n_blocks; ++i) {
       if (!store_or_verify(sums, words[i], is_verify))
         return return_crc_error(error_info, words[i], sums, data);
@@ -222,9 +222,9 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
     }
   }
   if (remainder > 0) {
-    crc1 = crc2 = crc3 = kCrcInit;
+    crc1 = crc2 = crc3 = kRegisterInit;
     crc_func(&crc1, &crc2, &crc3, data, remainder, 1);
-    const uint32_t word = crc_val(crc1);
+    const uint32_t word = stored_word(crc1);
     if (!store_or_verify(sums, word, is_verify))
       return return_crc_error(error_info, word, sums, data);
   }

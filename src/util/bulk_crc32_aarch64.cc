@@ -3,66 +3,36 @@
 //
 // The aarch64 counterpart of bulk_crc32_x86.cc, with the same routine shape,
 // the same assertion and the same constructor: the processor's answer comes
-// from the kernel's AT_HWCAP word (crc/cpu_features.cc), and only
+// from the kernel's AT_HWCAP word (crc/aarch64/cpu_features.cc), and only
 // pipelined_crc32c is compiled for the CRC extension, since the constructor
 // runs on every ARMv8 processor.
-#include <arm_acle.h>
-
 #include "bulk_crc32_internal.h"
 #include "crc/cpu_features.h"
+#include "crc/aarch64/armv8_crc_chains.h"
 #include "crc/tiers.h"
 
 namespace {
 
-using zelkor::load_le64;
+using step = zelkor::armv8_crc32c_step;
 
 // The instruction's latency is two or three cycles at one issue a cycle, so
 // three chains keep it busy, as on x86-64.
 __attribute__((target("+crc"))) void pipelined_crc32c(uint32_t *crc1, uint32_t *crc2,
-                                                      uint32_t *crc3, const uint8_t *p_buf,
-                                                      size_t block_size, int num_blocks) {
+                                       uint32_t *crc3, const uint8_t *p_buf,
+                                       size_t block_size, int num_blocks) {
   if (num_blocks == 0) return;  // nothing to read, no register touched
-  uint32_t c1 = *crc1, c2 = *crc2, c3 = *crc3;
-  const int counter = static_cast<int>(block_size / 8);
-  const int remainder = static_cast<int>(block_size % 8);
-  const uint8_t *data = p_buf;
-  const uint8_t *bdata = p_buf + 8 * static_cast<size_t>(counter);
-  const size_t b2 = block_size, b3 = 2 * block_size;
-
-  // One pair of loops per count, so the count is tested once per call.
+  uint32_t c[3] = {*crc1, *crc2, *crc3};
+  // One loop per count, so the count is tested once per call.
   switch (num_blocks) {
-    case 3:
-      for (int i = 0; i < counter; ++i, data += 8) {
-        c1 = __crc32cd(c1, load_le64(data));
-        c2 = __crc32cd(c2, load_le64(data + b2));
-        c3 = __crc32cd(c3, load_le64(data + b3));
-      }
-      for (int i = 0; i < remainder; ++i, ++bdata) {
-        c1 = __crc32cb(c1, *bdata);
-        c2 = __crc32cb(c2, bdata[b2]);
-        c3 = __crc32cb(c3, bdata[b3]);
-      }
-      break;
-    case 2:
-      for (int i = 0; i < counter; ++i, data += 8) {
-        c1 = __crc32cd(c1, load_le64(data));
-        c2 = __crc32cd(c2, load_le64(data + b2));
-      }
-      for (int i = 0; i < remainder; ++i, ++bdata) {
-        c1 = __crc32cb(c1, *bdata);
-        c2 = __crc32cb(c2, bdata[b2]);
-      }
-      break;
-    case 1:
-      for (int i = 0; i < counter; ++i, data += 8) c1 = __crc32cd(c1, load_le64(data));
-      for (int i = 0; i < remainder; ++i, ++bdata) c1 = __crc32cb(c1, *bdata);
-      break;
+    case 3: zelkor::chains::lockstep<step, 3, 0>(c, p_buf, block_size); break;
+    case 2: zelkor::chains::lockstep<step, 2, 0>(c, p_buf, block_size); break;
+    case 1: zelkor::chains::lockstep<step, 1, 0>(c, p_buf, block_size); break;
     default:
       ZELKOR_ENGINE_ASSERT(0 && "BUG: Invalid number of checksum blocks");
   }
-  *crc1 = c1;
-  *crc2 = c2;
-  *crc3 = c3;
+  *crc1 = c[0];
+  *crc2 = c[1];
+  *crc3 = c[2];
 }
 
 }  // namespace

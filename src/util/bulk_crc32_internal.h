@@ -6,6 +6,8 @@
 #ifndef ZELKOR_UTIL_BULK_CRC32_INTERNAL_H
 #define ZELKOR_UTIL_BULK_CRC32_INTERNAL_H
 
+#include <arpa/inet.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -47,6 +49,11 @@ const table_routines &engine_table_routines();
 // The hardware CRC32C routine (SSE4.2 on x86-64, the CRC extension on
 // aarch64), or null where no hardware module is built.
 crc_pipelined_func_t engine_hardware_routine();
+
+// A chunk's register starts from all ones; its stored word is the inverted
+// register in network byte order.
+inline constexpr uint32_t kRegisterInit = 0xFFFFFFFFu;
+inline uint32_t stored_word(uint32_t reg) { return htonl(~reg); }
 
 // Unaligned little-endian loads; memcpy keeps them defined at any address and
 // compiles to a single move.

@@ -88,8 +88,8 @@ const std::vector<fuzz_case> &cases() {
     tiers::restore_on_exit restore;
     for (int type : {CRC32C_POLYNOMIAL, CRC32_ZLIB_POLYNOMIAL})
       for (const tiers::tier_case &t : tiers::runnable(type)) v.push_back({t, false, false});
-    v.push_back({tiers::kAll[0], true, false});
-    v.push_back({tiers::kAll[0], false, true});
+    v.push_back({tiers::all().front(), true, false});
+    v.push_back({tiers::all().front(), false, true});
     return v;
   }();
   return all;

@@ -1,5 +1,5 @@
-// engine_tiers.h -- every kernel tier of both checksum types, for tests that
-// run the bulk driver under each in turn (concurrency, soak, fuzzing).
+// engine_tiers.h -- every row of the tier table, for tests that run the bulk
+// driver under each in turn (every tier, concurrency, soak, fuzzing).
 //
 // Forcing a tier writes state that bulk_crc reads without synchronisation,
 // as the load-time constructor does: callers force before any thread that
@@ -8,6 +8,7 @@
 #define ZELKOR_TESTS_ENGINE_TIERS_H
 
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "util/bulk_crc32.h"
@@ -15,66 +16,52 @@
 
 namespace tiers {
 
-struct tier_case {
-  const char *label;
-  int type;  // CRC32C_POLYNOMIAL or CRC32_ZLIB_POLYNOMIAL
-  int tier;  // a crc32c_tier or a crc32_tier, by type
-  bool model = false;  // the tier's model on 128-bit operations (crc/v512.h)
-};
+inline int type_of(zelkor::crc_poly poly) {
+  return poly == zelkor::crc_poly::crc32c ? CRC32C_POLYNOMIAL : CRC32_ZLIB_POLYNOMIAL;
+}
+inline zelkor::crc_poly poly_of(int type) {
+  return type == CRC32C_POLYNOMIAL ? zelkor::crc_poly::crc32c : zelkor::crc_poly::crc32_zlib;
+}
 
-inline constexpr tier_case kAll[] = {
-#if defined(__aarch64__)
-    {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_crc_x3)},
-    {"crc32c_armv8_pmull", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::armv8_pmull)},
-    {"crc32_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_crc_x3)},
-    {"crc32_armv8_pmull", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::armv8_pmull)},
-#endif
-    {"crc32c_specified", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::specified)},
-    {"crc32c_x3", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x3)},
-    {"crc32c_x12", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::sse42_x12)},
-    {"crc32c_hybrid_avx2", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::hybrid_avx2)},
-    {"crc32c_hybrid_avx512", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::hybrid_avx512)},
-    {"crc32c_hybrid_avx512_model", CRC32C_POLYNOMIAL, int(zelkor::crc32c_tier::hybrid_avx512),
-     true},
-    {"crc32_specified", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::specified)},
-    {"crc32_pclmul", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::pclmul)},
-    {"crc32_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx2)},
-    {"crc32_vpclmul_avx512", CRC32_ZLIB_POLYNOMIAL, int(zelkor::crc32_zlib_tier::vpclmul_avx512)},
-    {"crc32_vpclmul_avx512_model", CRC32_ZLIB_POLYNOMIAL,
-     int(zelkor::crc32_zlib_tier::vpclmul_avx512), true},
+struct tier_case {
+  std::string label;  // <polynomial>_<row>[_model]
+  int type;           // CRC32C_POLYNOMIAL or CRC32_ZLIB_POLYNOMIAL
+  const zelkor::tier_row *row;
+  bool model = false;  // the row's model on 128-bit operations (crc/x86/v512.h)
 };
 
 // GoogleTest names a parameter by its label.
 inline void PrintTo(const tier_case &c, std::ostream *os) { *os << c.label; }
 
-// Installs the tier if this processor runs it; false (and nothing changed) if not.
-inline bool force(const tier_case &c) {
-  if (c.type == CRC32C_POLYNOMIAL) {
-    const auto tier = static_cast<zelkor::crc32c_tier>(c.tier);
-    return c.model ? zelkor::force_tier_model(tier) : zelkor::force_tier(tier);
+// Every row of the table, each model after its native row.
+inline std::vector<tier_case> all() {
+  std::vector<tier_case> out;
+  for (const zelkor::tier_row &r : zelkor::tier_rows()) {
+    const char *poly = r.poly == zelkor::crc_poly::crc32c ? "crc32c_" : "crc32_";
+    const std::string label = poly + std::string(r.name);
+    out.push_back({label, type_of(r.poly), &r});
+    if (r.model.chunks != nullptr) out.push_back({label + "_model", type_of(r.poly), &r, true});
   }
-  const auto tier = static_cast<zelkor::crc32_zlib_tier>(c.tier);
-  return c.model ? zelkor::force_tier_model(tier) : zelkor::force_tier(tier);
+  return out;
 }
 
-// Whether the tier also has a model row (which runs wherever its native one
-// cannot).
-inline bool has_model(const tier_case &c) {
-  for (const tier_case &m : kAll)
-    if (m.model && m.type == c.type && m.tier == c.tier) return true;
-  return false;
-}
+// Whether the tier is a native kernel with a model row (which runs wherever
+// the native one cannot).
+inline bool has_model(const tier_case &c) { return !c.model && c.row->model.chunks != nullptr; }
+
+// Installs the tier if this processor runs it; false (and nothing changed) if not.
+inline bool force(const tier_case &c) { return zelkor::force_tier(*c.row, c.model); }
 
 // The tiers of one type that run here, the one in force at load first.
 inline std::vector<tier_case> runnable(int type) {
-  const int in_force = type == CRC32C_POLYNOMIAL ? int(zelkor::crc32c_tier_in_force())
-                                                 : int(zelkor::crc32_zlib_tier_in_force());
+  const zelkor::tier_row *in_force = &zelkor::tier_in_force(poly_of(type));
   std::vector<tier_case> out;
   // The load-time choice is never a model.
-  const auto chosen = [&](const tier_case &c) { return c.tier == in_force && !c.model; };
-  for (const tier_case &c : kAll)
+  const auto chosen = [&](const tier_case &c) { return c.row == in_force && !c.model; };
+  const std::vector<tier_case> every = all();
+  for (const tier_case &c : every)
     if (c.type == type && chosen(c)) out.push_back(c);
-  for (const tier_case &c : kAll) {
+  for (const tier_case &c : every) {
     if (c.type != type || chosen(c)) continue;
     if (force(c)) out.push_back(c);
   }
@@ -84,22 +71,16 @@ inline std::vector<tier_case> runnable(int type) {
 
 // Puts both types' tiers back as they were when it was made.
 struct restore_on_exit {
-  zelkor::crc32c_tier c = zelkor::crc32c_tier_in_force();
-  zelkor::crc32_zlib_tier z = zelkor::crc32_zlib_tier_in_force();
-  bool z_model = zelkor::crc32_zlib_model_in_force();
-  bool c_model = zelkor::crc32c_model_in_force();
+  const zelkor::tier_row &c = zelkor::tier_in_force(zelkor::crc_poly::crc32c);
+  const zelkor::tier_row &z = zelkor::tier_in_force(zelkor::crc_poly::crc32_zlib);
+  bool c_model = zelkor::model_in_force(zelkor::crc_poly::crc32c);
+  bool z_model = zelkor::model_in_force(zelkor::crc_poly::crc32_zlib);
   restore_on_exit() = default;
   restore_on_exit(const restore_on_exit &) = delete;
   restore_on_exit &operator=(const restore_on_exit &) = delete;
   ~restore_on_exit() {
-    if (c_model)
-      zelkor::force_tier_model(c);
-    else
-      zelkor::force_tier(c);
-    if (z_model)
-      zelkor::force_tier_model(z);
-    else
-      zelkor::force_tier(z);
+    zelkor::force_tier(c, c_model);
+    zelkor::force_tier(z, z_model);
   }
 };
 

@@ -188,7 +188,7 @@ TEST(EngineConcurrency, ThreadsComputeAndVerifyUnderEveryTier) {
       for (const auto &f : results[t].failures)
         ADD_FAILURE() << c.label << " + " << z.label << ", thread " << t << ": " << f;
     }
-    std::printf("%s + %s: %d threads, %ld checked calls\n", c.label, z.label, kThreads, checks);
+    std::printf("%s + %s: %d threads, %ld checked calls\n", c.label.c_str(), z.label.c_str(), kThreads, checks);
   }
 }
 

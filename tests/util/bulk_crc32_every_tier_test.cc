@@ -204,7 +204,7 @@ TEST_P(Driver, VerifyReadsLittlePastAMismatch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Wide, Driver, testing::ValuesIn(tiers::kAll),
+INSTANTIATE_TEST_SUITE_P(Wide, Driver, testing::ValuesIn(tiers::all()),
                          [](const auto &info) { return std::string(info.param.label); });
 
 // ---------------------------------------------------------------------------

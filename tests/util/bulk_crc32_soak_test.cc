@@ -225,8 +225,8 @@ TEST(EngineSoak, VerifyPassesOverALargeBufferWithRandomDamage) {
                     << "ZELKOR_SOAK_SEED=" << seed << " ZELKOR_SOAK_BYTES=" << bytes;
       return;
     }
-    std::printf("round %zu: %-20s chunk %-10zu offset %2zu: %zu damaged, %zu reports, %.1f s\n",
-                rounds, tier.label, chunk, offset, r.damaged, r.reports, elapsed() - start);
+    std::printf("round %zu: %-28s chunk %-10zu offset %2zu: %zu damaged, %zu reports, %.1f s\n",
+                rounds, tier.label.c_str(), chunk, offset, r.damaged, r.reports, elapsed() - start);
     total.damaged += r.damaged;
     total.reports += r.reports;
   }

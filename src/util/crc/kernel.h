@@ -1,11 +1,10 @@
-// kernel.h -- the record through which bulk_crc reaches a per-chunk kernel.
+// kernel.h -- the record through which bulk_crc reaches a per-chunk kernel,
+// and the shape of every kernel's entry points.
 //
-// A kernel computes the stored words (htonl(~crc)) of many chunks at once,
-// with more independent chains than the three-register routine shape allows.
-// The driver uses one only while the type's slot still holds the routine
-// that the kernel stands for (its `owner`), so a routine that a caller
-// installed is always honoured.  The tier module fills the records once, at
-// load time; the driver only reads them.
+// A kernel computes the stored words of many chunks at once, with more
+// independent chains than the three-register routine shape allows.  The
+// tier module fills the records once, at load time; the driver only reads
+// them.
 #ifndef ZELKOR_UTIL_CRC_KERNEL_H
 #define ZELKOR_UTIL_CRC_KERNEL_H
 
@@ -20,9 +19,24 @@ namespace zelkor {
 // into words[0 .. n_chunks).  Any chunk size (0 included) and alignment.
 using crc_chunks_fn = void (*)(const uint8_t *data, size_t chunk_size, size_t n_chunks,
                                uint32_t *words);
-// Stored word of one chunk of any length (a partial or lone chunk).
-using crc_one_fn = uint32_t (*)(const uint8_t *data, size_t len);
+// The running register after data[0, len), continued from reg: a chunk's
+// register from kRegisterInit (a partial or lone chunk of any length), or a
+// CRC over data that arrives in pieces.  Neither inverted nor swapped.
+using crc_one_fn = uint32_t (*)(uint32_t reg, const uint8_t *data, size_t len);
 
+// What a kernel offers.  A polynomial whose kernels have no per-chunk words
+// leaves `chunks` null.
+struct crc_entries {
+  crc_chunks_fn chunks;
+  crc_one_fn one;
+};
+
+// A kernel stands for a slot routine: it computes exactly the words that
+// routine would, faster.  Code linked with the engine can still put its own
+// routine into a slot (the slots are extern "C" and writable, and callers
+// have done so to instrument or replace the engine), so the driver runs the
+// kernel only while the slot still holds the routine it stands for, its
+// `owner`; any other routine is called as always, three chunks at a time.
 struct crc_kernel {
   crc_pipelined_func_t owner;  // the slot value under which the kernel may run
   crc_chunks_fn chunks;        // null: no kernel, the driver takes the slot
@@ -37,5 +51,15 @@ extern crc_kernel crc32_zlib_kernel;
 inline constexpr size_t kKernelGroupMultiple = 12;
 
 }  // namespace zelkor
+
+// Declares a kernel's entry points, <name>_chunks and <name>_one, and
+// <name>_group, the chunks its loop walks at a time.
+#define ZELKOR_KERNEL(name, group)                                                    \
+  inline constexpr size_t name##_group = group;                                       \
+  static_assert(::zelkor::kKernelGroupMultiple % name##_group == 0,                   \
+                "a kernel's group divides the batches that callers hand over");     \
+  void name##_chunks(const uint8_t *data, size_t chunk_size, size_t n_chunks,         \
+                     uint32_t *words);                                                \
+  uint32_t name##_one(uint32_t reg, const uint8_t *data, size_t len)
 
 #endif  // ZELKOR_UTIL_CRC_KERNEL_H

@@ -1,76 +1,86 @@
 // tiers.h -- which kernel each checksum type runs, chosen once at load time.
 //
-// A tier is a kernel together with the processor features it needs.  Each
-// polynomial has its own list, slowest first; `specified` means no kernel:
+// A tier is one row of its architecture's table (x86/tier_table.h,
+// aarch64/tier_table.h): a kernel together with what it needs of the
+// processor.  Each polynomial has a `slot_routine` row, no kernel at all:
 // the driver calls the type's slot routine three chunks at a time.  The
 // choice is made by the hardware module's constructor, from the features
-// read then; tests may force another tier that this processor runs.
+// read then; tests may force another row that this processor runs.
 #ifndef ZELKOR_UTIL_CRC_TIERS_H
 #define ZELKOR_UTIL_CRC_TIERS_H
 
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
 #include "cpu_features.h"
+#include "kernel.h"
 
 namespace zelkor {
 
-enum class crc32c_tier : int {
-  // aarch64 (numbered apart from the x86-64 tiers, which never meet them)
-  armv8_crc_x3 = 100,  // crc32cx on 3 chains
-  armv8_pmull,         // long chunks on PMULL folds, short ones on the chains
-  specified = 0,
-  sse42_x3,     // CRC32 on 3 chains
-  sse42_x12,    // CRC32 on 12 chains
-  hybrid_avx2,  // CRC32 on 3 chains beside 3 chunks folded with 256-bit VPCLMULQDQ
-  hybrid_avx512,  // CRC32 chains beside chunks folded with 512-bit VPCLMULQDQ, split by family
+enum class crc_poly : uint8_t { crc32c, crc32_zlib };
+inline constexpr size_t kPolys = 2;
+
+using feature_test = bool (*)(const cpu_features &);
+
+// One tier.  Rows are written with designated initializers, so that a field
+// added later (an entry of another register width, say) leaves the rows
+// that do without it as they are.
+struct tier_row {
+  crc_poly poly;
+  const char *name;   // short name, unique for its polynomial
+  const char *title;  // what tier_name prints: the short name, then what runs
+  feature_test needs;
+  crc_entries native;  // both null: the slot routine
+  // The same words on 128-bit operations, where the native kernel is built
+  // on wider ones (x86/v512.h), and what the model needs; null where none.
+  crc_entries model = {};
+  feature_test model_needs = nullptr;
+  size_t group = 3;  // chunks that the kernel's loop walks at a time
 };
 
-enum class crc32_zlib_tier : int {
-  // aarch64 (numbered apart from the x86-64 tiers, which never meet them)
-  armv8_crc_x3 = 100,  // crc32x on 3 chains
-  armv8_pmull,         // long chunks on PMULL folds, short ones on the chains
-  specified = 0,
-  pclmul,        // 128-bit PCLMULQDQ folds
-  vpclmul_avx2,  // 256-bit VPCLMULQDQ folds
-  vpclmul_avx512,  // 512-bit VPCLMULQDQ folds
-};
+// The title of a row: its short name, then what it runs.
+#define ZELKOR_TIER_TITLE(short_name, what) \
+  .name = short_name, .title = short_name " (" what ")"
 
-const char *tier_name(crc32c_tier tier);
-const char *tier_name(crc32_zlib_tier tier);
+// The rows of every architecture that mean "no kernel".
+#define ZELKOR_SLOT_ROUTINE_ROWS                                                    \
+  {.poly = crc_poly::crc32c,                                                        \
+   ZELKOR_TIER_TITLE("slot_routine", "the slot's routine, 3 chunks at a time"),     \
+   .needs = [](const cpu_features &) { return true; }, .native = {}},               \
+  {.poly = crc_poly::crc32_zlib,                                                    \
+   ZELKOR_TIER_TITLE("slot_routine", "the slot's routine, 3 chunks at a time"),     \
+   .needs = [](const cpu_features &) { return true; }, .native = {}}
 
-// Whether a processor and OS with these features can run the tier.
-bool runs_here(crc32c_tier tier, const cpu_features &f);
-bool runs_here(crc32_zlib_tier tier, const cpu_features &f);
+// This architecture's rows, slot routines included.
+std::span<const tier_row> tier_rows();
 
-// The tier for a processor with these features.
-crc32c_tier choose_crc32c_tier(const cpu_features &f);
-crc32_zlib_tier choose_crc32_zlib_tier(const cpu_features &f);
+// The row of that polynomial and short name, or null.
+const tier_row *find_tier(crc_poly poly, const char *name);
+
+inline const char *tier_name(const tier_row &row) { return row.title; }
+
+// Whether a processor and OS with these features can run the row's native
+// kernel, or its model.
+inline bool runs_here(const tier_row &row, const cpu_features &f) { return row.needs(f); }
+inline bool model_runs_here(const tier_row &row, const cpu_features &f) {
+  return row.model.chunks != nullptr && row.model_needs(f);
+}
+
+// The row for a processor with these features (a pure function of them).
+const tier_row &choose_tier(crc_poly poly, const cpu_features &f);
 
 // Reads the features and installs both choices.  Called once, by the
 // load-time constructor, after it has set the CRC32C slot.
 void select_tiers_at_load();
 
-// Test hooks.  The tier in force; and force_tier installs `tier` if this
-// processor runs it and says whether it did.  Forcing writes what bulk_crc
-// reads without synchronisation: never while another thread may be inside.
-crc32c_tier crc32c_tier_in_force();
-crc32_zlib_tier crc32_zlib_tier_in_force();
-bool force_tier(crc32c_tier tier);
-bool force_tier(crc32_zlib_tier tier);
-
-// A 512-bit tier's kernels also exist as a model on 128-bit operations (see
-// crc/v512.h), which computes the same words wherever PCLMULQDQ and SSE4.1
-// exist.  force_tier_model installs the model of `tier` if it has one and
-// this processor runs it, and says whether it did; force_tier puts native
-// kernels back.  Whether the tier in force runs as its model:
-bool force_tier_model(crc32_zlib_tier tier);
-bool crc32_zlib_model_in_force();
-bool force_tier_model(crc32c_tier tier);
-bool crc32c_model_in_force();
-
-// How the CRC32C 512-bit hybrid splits a group between CRC32 chains and
-// folded chunks on a processor with these features (a family table).
-enum class hybrid_split : int { k3m9s12, k3m9s3, k3m3s3 };
-hybrid_split choose_hybrid_split(const cpu_features &f);
-const char *split_name(hybrid_split split);
+// Test hooks.  The row in force, and whether as its model; force_tier
+// installs a row (its model, with `model`) if this processor runs it and
+// says whether it did.  Forcing writes what bulk_crc reads without
+// synchronisation: never while another thread may be inside.
+const tier_row &tier_in_force(crc_poly poly);
+bool model_in_force(crc_poly poly);
+bool force_tier(const tier_row &row, bool model = false);
 
 }  // namespace zelkor
 

@@ -16,94 +16,47 @@
 
 #include "crc_reference.h"
 #include "util/bulk_crc32.h"
-#if defined(__x86_64__)
-#include "util/crc/x86/crc32_zlib_avx2.h"
-#include "util/crc/x86/crc32_zlib_avx512.h"
-#include "util/crc/x86/crc32_zlib_pclmul.h"
-#include "util/crc/x86/crc32c_avx2.h"
-#include "util/crc/x86/crc32c_avx512.h"
-#include "util/crc/x86/crc32c_sse42.h"
-#elif defined(__aarch64__)
-#include "util/crc/aarch64/crc32_zlib_armv8.h"
-#include "util/crc/aarch64/crc32c_armv8.h"
-#endif
 #include "util/crc/kernel.h"
 #include "util/crc/tiers.h"
 
 namespace {
 
 struct kernel_case {
-  const char *name;
-  int type;  // CRC32C_POLYNOMIAL or CRC32_ZLIB_POLYNOMIAL
-  bool (*runs_here)(const zelkor::cpu_features &);
-  zelkor::crc_chunks_fn chunks;
-  zelkor::crc_one_fn one;
+  std::string name;  // the kernel's entry points are <name>_chunks and <name>_one
+  int type;          // CRC32C_POLYNOMIAL or CRC32_ZLIB_POLYNOMIAL
+  const zelkor::tier_row *row;
+  bool model;
+  zelkor::crc_entries entries;
   const char *where_skipped = nullptr;  // what covers the kernel where it cannot run
 };
 
-template <auto kTier>
-bool tier_runs_here(const zelkor::cpu_features &f) {
-  return zelkor::runs_here(kTier, f);
+// Every kernel of the tier table, each model after its native kernel.
+std::vector<kernel_case> all_kernels() {
+  std::vector<kernel_case> out;
+  for (const zelkor::tier_row &r : zelkor::tier_rows()) {
+    if (r.native.chunks == nullptr) continue;
+    const bool c = r.poly == zelkor::crc_poly::crc32c;
+    const std::string name = std::string(c ? "crc32c_" : "crc32_zlib_") + r.name;
+    const int type = c ? CRC32C_POLYNOMIAL : CRC32_ZLIB_POLYNOMIAL;
+    const bool modelled = r.model.chunks != nullptr;
+    out.push_back({name, type, &r, false, r.native,
+                   modelled ? "its model row runs the same algorithm here" : nullptr});
+    if (modelled) out.push_back({name + "_model", type, &r, true, r.model});
+  }
+  return out;
 }
 
-using zelkor::crc32_zlib_tier;
-using zelkor::crc32c_tier;
-
-#if defined(__x86_64__)
-// A CRC32C hybrid's model: the CRC32 chains, and 128-bit folds.
-bool model_runs_here(const zelkor::cpu_features &f) {
-  return zelkor::runs_here(crc32c_tier::sse42_x3, f) && f.sse41;
+bool runs_here(const kernel_case &k) {
+  const zelkor::cpu_features f = zelkor::read_cpu_features();
+  return k.model ? zelkor::model_runs_here(*k.row, f) : zelkor::runs_here(*k.row, f);
 }
-#endif
-
-const kernel_case kKernels[] = {
-#if defined(__x86_64__)
-    {"crc32c_sse42_x3", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::sse42_x3>,
-     zelkor::crc32c_sse42_x3_chunks, zelkor::crc32c_sse42_x3_one},
-    {"crc32c_sse42_x12", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::sse42_x12>,
-     zelkor::crc32c_sse42_x12_chunks, zelkor::crc32c_sse42_x12_one},
-    {"crc32c_hybrid_avx2", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::hybrid_avx2>,
-     zelkor::crc32c_hybrid_avx2_chunks, zelkor::crc32c_hybrid_avx2_one},
-#define ZELKOR_HYBRID_ROWS(split)                                                            \
-  {"crc32c_hybrid_avx512_" #split, CRC32C_POLYNOMIAL,                                        \
-   tier_runs_here<crc32c_tier::hybrid_avx512>, zelkor::crc32c_hybrid_avx512_##split##_chunks, \
-   zelkor::crc32c_hybrid_avx512_##split##_one, "its model row runs the same algorithm here"}, \
-  {"crc32c_hybrid_avx512_" #split "_model", CRC32C_POLYNOMIAL, model_runs_here,              \
-   zelkor::crc32c_hybrid_avx512_##split##_model_chunks,                                      \
-   zelkor::crc32c_hybrid_avx512_##split##_model_one},
-    ZELKOR_HYBRID_ROWS(3x9s12) ZELKOR_HYBRID_ROWS(3x9s3) ZELKOR_HYBRID_ROWS(3x3s3)
-#undef ZELKOR_HYBRID_ROWS
-    {"crc32_zlib_pclmul", CRC32_ZLIB_POLYNOMIAL, tier_runs_here<crc32_zlib_tier::pclmul>,
-     zelkor::crc32_zlib_pclmul_chunks, zelkor::crc32_zlib_pclmul_one},
-    {"crc32_zlib_vpclmul_avx2", CRC32_ZLIB_POLYNOMIAL,
-     tier_runs_here<crc32_zlib_tier::vpclmul_avx2>, zelkor::crc32_zlib_vpclmul_avx2_chunks,
-     zelkor::crc32_zlib_vpclmul_avx2_one},
-    {"crc32_zlib_vpclmul_avx512", CRC32_ZLIB_POLYNOMIAL,
-     tier_runs_here<crc32_zlib_tier::vpclmul_avx512>, zelkor::crc32_zlib_vpclmul_avx512_chunks,
-     zelkor::crc32_zlib_vpclmul_avx512_one, "its model row runs the same algorithm here"},
-    // The same algorithm on 128-bit operations: wherever the 128-bit folds run.
-    {"crc32_zlib_vpclmul_avx512_model", CRC32_ZLIB_POLYNOMIAL,
-     tier_runs_here<crc32_zlib_tier::pclmul>, zelkor::crc32_zlib_vpclmul_avx512_model_chunks,
-     zelkor::crc32_zlib_vpclmul_avx512_model_one},
-#elif defined(__aarch64__)
-    {"crc32c_armv8_crc_x3", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::armv8_crc_x3>,
-     zelkor::crc32c_armv8_crc_x3_chunks, zelkor::crc32c_armv8_crc_x3_one},
-    {"crc32_zlib_armv8_crc_x3", CRC32_ZLIB_POLYNOMIAL,
-     tier_runs_here<crc32_zlib_tier::armv8_crc_x3>, zelkor::crc32_zlib_armv8_crc_x3_chunks,
-     zelkor::crc32_zlib_armv8_crc_x3_one},
-    {"crc32c_armv8_pmull", CRC32C_POLYNOMIAL, tier_runs_here<crc32c_tier::armv8_pmull>,
-     zelkor::crc32c_armv8_pmull_chunks, zelkor::crc32c_armv8_pmull_one},
-    {"crc32_zlib_armv8_pmull", CRC32_ZLIB_POLYNOMIAL, tier_runs_here<crc32_zlib_tier::armv8_pmull>,
-     zelkor::crc32_zlib_armv8_pmull_chunks, zelkor::crc32_zlib_armv8_pmull_one},
-#endif
-};
 
 void PrintTo(const kernel_case &k, std::ostream *os) { *os << k.name; }
 
 class Kernel : public testing::TestWithParam<kernel_case> {
  protected:
   void SetUp() override {
-    if (!GetParam().runs_here(zelkor::read_cpu_features()))
+    if (!runs_here(GetParam()))
       GTEST_SKIP() << GetParam().name << " needs processor features this one lacks"
                    << (GetParam().where_skipped ? "; " : "")
                    << (GetParam().where_skipped ? GetParam().where_skipped : "");
@@ -124,11 +77,16 @@ class Kernel : public testing::TestWithParam<kernel_case> {
     return w;
   }
 
+  // The lone-chunk kernel's stored word, from the register's start.
+  uint32_t one_word(const uint8_t *p, size_t n) const {
+    return zelkor::stored_word(GetParam().entries.one(zelkor::kRegisterInit, p, n));
+  }
+
   // The chunk kernel's words; a guard word behind them must survive.
   std::vector<uint32_t> chunks(const uint8_t *p, size_t chunk, size_t n_chunks) const {
     constexpr uint32_t kGuard = 0x5A5A5A5A;
     std::vector<uint32_t> w(n_chunks + 1, kGuard);
-    GetParam().chunks(p, chunk, n_chunks, w.data());
+    GetParam().entries.chunks(p, chunk, n_chunks, w.data());
     EXPECT_EQ(w.back(), kGuard) << "word written past chunk " << n_chunks << " of " << chunk
                                 << " bytes";
     w.pop_back();
@@ -140,7 +98,7 @@ TEST_P(Kernel, PublishedCheckValue) {
   const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   const uint8_t crc32c[4] = {0xE3, 0x06, 0x92, 0x83}, crc32[4] = {0xCB, 0xF4, 0x39, 0x26};
   const uint8_t *expected = type() == CRC32C_POLYNOMIAL ? crc32c : crc32;
-  const uint32_t one = GetParam().one(digits, sizeof digits);
+  const uint32_t one = one_word(digits, sizeof digits);
   EXPECT_EQ(std::memcmp(&one, expected, 4), 0);
   const uint32_t word = chunks(digits, sizeof digits, 1)[0];
   EXPECT_EQ(std::memcmp(&word, expected, 4), 0);
@@ -158,7 +116,30 @@ TEST_P(Kernel, OneChunkOfEveryLength) {
                    6 * 4096 + 13, 12 * 4096 - 8, 12 * 4096, 12 * 4096 + 95, 12 * 4096 + 96,
                    24 * 4096 + 97, 64 << 10, 1 << 20, (1 << 20) + 13})
     lengths.push_back(n);
-  for (size_t n : lengths) ASSERT_EQ(GetParam().one(p, n), want(p, n)) << "length " << n;
+  for (size_t n : lengths) ASSERT_EQ(one_word(p, n), want(p, n)) << "length " << n;
+}
+
+// The lone-chunk entry continues any register: from random registers
+// against the bitwise oracle, and over a buffer cut at every kind of point
+// (a CRC over data that arrives in pieces equals the CRC of the whole).
+TEST_P(Kernel, ContinuesARunningRegister) {
+  const auto data = reference::random_bytes(3 * 4096 * 12 + 200, 17);
+  const uint8_t *p = data.data() + 1;
+  const size_t n = data.size() - 1;
+  const uint32_t poly = reference::poly_of(type());
+  const auto one = GetParam().entries.one;
+  uint32_t reg = 0x12345678;
+  for (size_t len : {0, 1, 3, 4, 15, 16, 17, 63, 64, 65, 127, 128, 200, 1024, 4100, 40000}) {
+    reg = reg * 2654435761u + 1;
+    ASSERT_EQ(one(reg, p, len), reference::bitwise(poly, reg, p, len)) << "length " << len;
+  }
+  const uint32_t whole = one(zelkor::kRegisterInit, p, n);
+  ASSERT_EQ(zelkor::stored_word(whole), want(p, n));
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{7}, size_t{64}, size_t{1000}, size_t{4096 * 3},
+                     n - 65, n - 1, n}) {
+    const uint32_t head = one(zelkor::kRegisterInit, p, cut);
+    ASSERT_EQ(one(head, p + cut, n - cut), whole) << "cut at " << cut;
+  }
 }
 
 // Chunk sizes 0..70 one by one and a sample up to ~1100, with every count up
@@ -203,12 +184,12 @@ TEST_P(Kernel, EveryAlignment) {
     for (size_t align = 0; align < 64; align += sweep::step(64)) {
       std::memcpy(base + align, src.data(), src.size());
       ASSERT_EQ(chunks(base + align, cs, n), all) << "chunk size " << cs << ", alignment " << align;
-      ASSERT_EQ(GetParam().one(base + align, cs + 5), one) << "alignment " << align;
+      ASSERT_EQ(one_word(base + align, cs + 5), one) << "alignment " << align;
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Crc, Kernel, testing::ValuesIn(kKernels),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Crc, Kernel, testing::ValuesIn(all_kernels()),
+                         [](const auto &info) { return info.param.name; });
 
 }  // namespace

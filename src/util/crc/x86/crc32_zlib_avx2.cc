@@ -3,9 +3,8 @@
 // Long chunks fold on four 256-bit accumulators (eight lanes), short ones
 // four chunks in lockstep with one accumulator each; the 128-bit pieces of
 // crc32_zlib_fold.h do the rest.
-#include "crc32_zlib_avx2.h"
-
 #include "crc32_zlib_fold.h"
+#include "kernels.h"
 
 #define ZELKOR_ZLIB_AVX2 __attribute__((target("avx2,pclmul,vpclmulqdq")))
 
@@ -16,9 +15,9 @@ namespace {
 using namespace crc32_zlib_fold;
 
 // One chunk of at least 128 bytes on four 256-bit accumulators.
-ZELKOR_CLMUL256 __m128i residue_long256(const uint8_t *p, size_t len) {
+ZELKOR_CLMUL256 __m128i residue_long256(const uint8_t *p, size_t len, uint32_t reg = kInit) {
   __m256i a[4];
-  a[0] = xor256(load256(p), widen(init128()));
+  a[0] = xor256(load256(p), widen(init128(reg)));
 #pragma GCC unroll 4
   for (int i = 1; i < 4; ++i) a[i] = load256(p + 32 * i);
   for (p += 128, len -= 128; len >= 128; p += 128, len -= 128)
@@ -57,9 +56,9 @@ ZELKOR_CLMUL256 void residues_lockstep256(const uint8_t *p, size_t cs, __m128i (
     for (int g = 0; g < 4; ++g) r[g] = fold_rest(r[g], p + g * cs + off, cs - off);
 }
 
-ZELKOR_CLMUL256 __m128i residue256(const uint8_t *p, size_t len) {
-  if (len < kLongChunk) return residue128(p, len);
-  return residue_long256(p, len);
+ZELKOR_CLMUL256 __m128i residue256(const uint8_t *p, size_t len, uint32_t reg = kInit) {
+  if (len < kLongChunk) return residue128(p, len, reg);
+  return residue_long256(p, len, reg);
 }
 
 ZELKOR_CLMUL256 residues4_t residues4(const uint8_t *p, size_t cs) {
@@ -106,14 +105,15 @@ ZELKOR_CLMUL256 __m128i words4(const residues4_t &q) {
 
 ZELKOR_ZLIB_AVX2 void crc32_zlib_vpclmul_avx2_chunks(const uint8_t *data, size_t chunk_size,
                                                      size_t n_chunks, uint32_t *words) {
-  static_assert(kCrc32ZlibVpclmulAvx2Group == 4);
+  static_assert(crc32_zlib_vpclmul_avx2_group == 4);
   for (; n_chunks >= 4; n_chunks -= 4, data += 4 * chunk_size, words += 4)
     store4(words, words4(residues4(data, chunk_size)));
   for (; n_chunks > 0; --n_chunks, data += chunk_size) *words++ = word_of(residue256(data, chunk_size));
 }
 
-ZELKOR_ZLIB_AVX2 uint32_t crc32_zlib_vpclmul_avx2_one(const uint8_t *data, size_t len) {
-  return word_of(residue256(data, len));
+ZELKOR_ZLIB_AVX2 uint32_t crc32_zlib_vpclmul_avx2_one(uint32_t reg, const uint8_t *data,
+                                                       size_t len) {
+  return len == 0 ? reg : register_of(residue256(data, len, reg));
 }
 
 }  // namespace zelkor

@@ -1,9 +1,8 @@
 // crc32_zlib_avx512.cc -- the CRC-32 (zlib) kernel of crc32_zlib_avx512_body.h,
 // compiled natively for AVX-512 and as its 128-bit model.
-#include "crc32_zlib_avx512.h"
-
-#include "crc32_zlib_fold.h"
 #include "../prefetch.h"
+#include "crc32_zlib_fold.h"
+#include "kernels.h"
 #include "v512.h"
 
 namespace zelkor {
@@ -34,8 +33,9 @@ using namespace v512::model;
                                                   size_t n_chunks, uint32_t *words) {      \
     copy::chunks(data, chunk_size, n_chunks, words);                                       \
   }                                                                                        \
-  __attribute__((target(isa))) uint32_t name##_one(const uint8_t *data, size_t len) {      \
-    return copy::one(data, len);                                                           \
+  __attribute__((target(isa))) uint32_t name##_one(uint32_t reg, const uint8_t *data,    \
+                                                    size_t len) {                          \
+    return copy::one(reg, data, len);                                                      \
   }
 
 ZELKOR_ENTRY_POINTS(crc32_zlib_vpclmul_avx512, native_copy, ZELKOR_V512_NATIVE_TARGET)

@@ -29,18 +29,20 @@ inline constexpr size_t kLongWindows = 1024;
 constexpr size_t first_bytes(size_t len) { return len - 64 * ((len - 1) / 64); }
 
 // The first window of the chunk at p, whose call's data start at `from`.
-ZELKOR_V512 vec first_window(const uint8_t *p, size_t r, const uint8_t *from) {
-  const vec start = last_dword(kShortInit[r]);
+// Its register starts at reg.
+ZELKOR_V512 vec first_window(const uint8_t *p, size_t r, const uint8_t *from, uint32_t reg) {
+  const vec start = last_dword(start_value(reg, r));
   if (static_cast<size_t>(p - from) >= 64 - r) return xor2(load_tail_after(p, r), start);
   return xor2(load_tail(p, r), start);
 }
 
 // G chunks of cs >= 1 bytes in lockstep, each folded to one window.
 template <int G>
-ZELKOR_V512 void windows_lockstep(const uint8_t *p, size_t cs, const uint8_t *from, vec (&x)[4]) {
+ZELKOR_V512 void windows_lockstep(const uint8_t *p, size_t cs, const uint8_t *from, vec (&x)[4],
+                                  uint32_t reg = kInit) {
   const size_t r = first_bytes(cs);
 #pragma GCC unroll 4
-  for (int g = 0; g < G; ++g) x[g] = first_window(p + g * cs, r, from);
+  for (int g = 0; g < G; ++g) x[g] = first_window(p + g * cs, r, from, reg);
   for (size_t off = r; off < cs; off += 64)
 #pragma GCC unroll 4
     for (int g = 0; g < G; ++g) x[g] = fold_add<P, 512>(x[g], load(p + g * cs + off));
@@ -49,10 +51,11 @@ ZELKOR_V512 void windows_lockstep(const uint8_t *p, size_t cs, const uint8_t *fr
 // One chunk of at least 5 windows on four accumulators, folded to one
 // window.  The windows beyond a multiple of four are folded at the start,
 // where their latency hides behind the other accumulators' first loads.
-ZELKOR_V512 vec window_long(const uint8_t *p, size_t len, const uint8_t *from) {
+ZELKOR_V512 vec window_long(const uint8_t *p, size_t len, const uint8_t *from,
+                            uint32_t reg = kInit) {
   const size_t r = first_bytes(len);
   vec a[4];
-  a[0] = first_window(p, r, from);
+  a[0] = first_window(p, r, from, reg);
   p += r;
   len -= r;
   for (; len % 256 != 0; p += 64, len -= 64) a[0] = fold_add<P, 512>(a[0], load(p));
@@ -66,10 +69,10 @@ ZELKOR_V512 vec window_long(const uint8_t *p, size_t len, const uint8_t *from) {
 }
 
 // One chunk of len >= 1 bytes folded to one window.
-ZELKOR_V512 vec window(const uint8_t *p, size_t len, const uint8_t *from) {
-  if (len >= kLongWindows) return window_long(p, len, from);
+ZELKOR_V512 vec window(const uint8_t *p, size_t len, const uint8_t *from, uint32_t reg = kInit) {
+  if (len >= kLongWindows) return window_long(p, len, from, reg);
   vec x[4];
-  windows_lockstep<1>(p, len, from, x);
+  windows_lockstep<1>(p, len, from, x, reg);
   return x[0];
 }
 
@@ -132,7 +135,7 @@ ZELKOR_V512 void chunks(const uint8_t *p, size_t cs, size_t n, uint32_t *words) 
   std::memcpy(words, w, n * sizeof w[0]);
 }
 
-ZELKOR_V512 uint32_t one(const uint8_t *p, size_t len) {
-  if (len == 0) return word_of(residue_short(p, 0));
-  return word_of(residue_of(window(p, len, p)));
+ZELKOR_V512 uint32_t one(uint32_t reg, const uint8_t *p, size_t len) {
+  if (len == 0) return reg;
+  return register_of(residue_of(window(p, len, p, reg)));
 }

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../../bulk_crc32_internal.h"
 #include "clmul.h"
 
 namespace zelkor::crc32_zlib_fold {
@@ -38,11 +39,21 @@ inline constexpr size_t kLongChunk = 128;
 // R * x^(8n-32) mod P in the last four bytes; for n < 4 the exponent is
 // negative, which x's inverse handles.  The 512-bit kernels start every
 // chunk the same way with its first 1..64 bytes in a 64-byte window.
-inline constexpr std::array<uint32_t, 65> kShortInit = [] {
+inline constexpr std::array<uint32_t, 65> kStartShift = [] {
   std::array<uint32_t, 65> t{};
-  for (int n = 0; n <= 64; ++n) t[n] = gf2::mul_mod(P, kInit, gf2::x_pow(P, 8 * n - 32));
+  for (int n = 0; n <= 64; ++n) t[n] = gf2::x_pow(P, 8 * n - 32);
   return t;
 }();
+inline constexpr std::array<uint32_t, 65> kShortInit = [] {
+  std::array<uint32_t, 65> t{};
+  for (int n = 0; n <= 64; ++n) t[n] = gf2::mul_mod(P, kInit, kStartShift[n]);
+  return t;
+}();
+
+// The same for a chunk continued from any register.
+inline uint32_t start_value(uint32_t reg, size_t n) {
+  return reg == kInit ? kShortInit[n] : gf2::mul_mod(P, reg, kStartShift[n]);
+}
 
 // PSHUFB masks: 16 bytes loaded at offset 16 - s shift a register up by s
 // bytes (byte k <- byte k - s), at offset 16 + s down by s; 0x80 zeroes.
@@ -52,8 +63,10 @@ alignas(16) inline constexpr std::array<uint8_t, 48> kShiftMasks = [] {
   return t;
 }();
 
-// The start value, to be added to the first four bytes of a chunk.
-ZELKOR_CLMUL128 __m128i init128() { return _mm_cvtsi32_si128(static_cast<int>(kInit)); }
+// The start register, to be added to the first four bytes of a chunk.
+ZELKOR_CLMUL128 __m128i init128(uint32_t reg = kInit) {
+  return _mm_cvtsi32_si128(static_cast<int>(reg));
+}
 
 // Appends the last t (1..15) bytes of a chunk that ends at end and is at
 // least 16 bytes long.  Accumulator and tail make 16 + t bytes: the first t
@@ -75,18 +88,19 @@ ZELKOR_CLMUL128 __m128i fold_rest(__m128i x, const uint8_t *p, size_t len) {
 }
 
 // Chunks shorter than 16 bytes.
-ZELKOR_CLMUL128 __m128i residue_short(const uint8_t *p, size_t n) {
+ZELKOR_CLMUL128 __m128i residue_short(const uint8_t *p, size_t n, uint32_t reg = kInit) {
   alignas(16) uint8_t buf[16] = {};
   if (n > 0) std::memcpy(buf + 16 - n, p, n);
-  return xor128(load128(buf), _mm_set_epi32(static_cast<int>(kShortInit[n]), 0, 0, 0));
+  return xor128(load128(buf), _mm_set_epi32(static_cast<int>(start_value(reg, n)), 0, 0, 0));
 }
 
 // G chunks of cs bytes (16 <= cs) from p, in lockstep, one accumulator each.
 // Meant for short chunks, where a chunk alone has too little to overlap.
 template <int G>
-ZELKOR_CLMUL128 void residues_lockstep(const uint8_t *p, size_t cs, __m128i *r) {
+ZELKOR_CLMUL128 void residues_lockstep(const uint8_t *p, size_t cs, __m128i *r,
+                                       __m128i init = init128()) {
   __m128i x[G];
-  for (int g = 0; g < G; ++g) x[g] = xor128(load128(p + g * cs), init128());
+  for (int g = 0; g < G; ++g) x[g] = xor128(load128(p + g * cs), init);
   size_t off = 16;
   for (; cs - off >= 16; off += 16)
     for (int g = 0; g < G; ++g) x[g] = xor128(fold128<P, 128>(x[g]), load128(p + g * cs + off));
@@ -96,9 +110,9 @@ ZELKOR_CLMUL128 void residues_lockstep(const uint8_t *p, size_t cs, __m128i *r) 
 }
 
 // One chunk of at least 128 bytes on eight accumulators.
-ZELKOR_CLMUL128 __m128i residue_long128(const uint8_t *p, size_t len) {
+ZELKOR_CLMUL128 __m128i residue_long128(const uint8_t *p, size_t len, __m128i init = init128()) {
   __m128i a[8];
-  a[0] = xor128(load128(p), init128());
+  a[0] = xor128(load128(p), init);
 #pragma GCC unroll 8
   for (int i = 1; i < 8; ++i) a[i] = load128(p + 16 * i);
   for (p += 128, len -= 128; len >= 128; p += 128, len -= 128)
@@ -112,14 +126,15 @@ ZELKOR_CLMUL128 __m128i residue_long128(const uint8_t *p, size_t len) {
   return fold_rest(xor128(x0, x1), p, len);
 }
 
-ZELKOR_CLMUL128 __m128i residue128(const uint8_t *p, size_t len) {
-  if (len < 16) return residue_short(p, len);
+// The residue of one chunk whose register starts at reg.
+ZELKOR_CLMUL128 __m128i residue128(const uint8_t *p, size_t len, uint32_t reg = kInit) {
+  if (len < 16) return residue_short(p, len, reg);
   if (len < kLongChunk) {
     __m128i r;
-    residues_lockstep<1>(p, len, &r);
+    residues_lockstep<1>(p, len, &r, init128(reg));
     return r;
   }
-  return residue_long128(p, len);
+  return residue_long128(p, len, init128(reg));
 }
 
 // The two multipliers of the 128 -> 64 step (by x^96 and x^64), and
@@ -155,10 +170,11 @@ ZELKOR_CLMUL128 __m128i stored_words(__m128i regs) {
   return _mm_shuffle_epi8(xor128(regs, _mm_set1_epi32(-1)), bswap);
 }
 
-// The stored word of one chunk's residue.
-ZELKOR_CLMUL128 uint32_t word_of(__m128i residue) {
-  return __builtin_bswap32(~static_cast<uint32_t>(_mm_extract_epi32(reduce128(residue), 1)));
+// The register of one chunk's residue, and its stored word.
+ZELKOR_CLMUL128 uint32_t register_of(__m128i residue) {
+  return static_cast<uint32_t>(_mm_extract_epi32(reduce128(residue), 1));
 }
+ZELKOR_CLMUL128 uint32_t word_of(__m128i residue) { return stored_word(register_of(residue)); }
 
 // The residues of four chunks, in chunk order.
 struct residues4_t {

@@ -1,7 +1,6 @@
 // crc32_zlib_pclmul.cc -- CRC-32 (zlib) of whole chunks on 128-bit carry-less folds.
-#include "crc32_zlib_pclmul.h"
-
 #include "crc32_zlib_fold.h"
+#include "kernels.h"
 
 namespace zelkor {
 
@@ -36,15 +35,16 @@ ZELKOR_CLMUL128 __m128i words4(const residues4_t &q) {
 
 __attribute__((target("pclmul,sse4.1"))) void crc32_zlib_pclmul_chunks(
     const uint8_t *data, size_t chunk_size, size_t n_chunks, uint32_t *words) {
-  static_assert(kCrc32ZlibPclmulGroup == 4);
+  static_assert(crc32_zlib_pclmul_group == 4);
   for (; n_chunks >= 4; n_chunks -= 4, data += 4 * chunk_size, words += 4)
     store4(words, words4(residues4(data, chunk_size)));
   for (; n_chunks > 0; --n_chunks, data += chunk_size) *words++ = word_of(residue128(data, chunk_size));
 }
 
-__attribute__((target("pclmul,sse4.1"))) uint32_t crc32_zlib_pclmul_one(const uint8_t *data,
+__attribute__((target("pclmul,sse4.1"))) uint32_t crc32_zlib_pclmul_one(uint32_t reg,
+                                                                       const uint8_t *data,
                                                                        size_t len) {
-  return word_of(residue128(data, len));
+  return len == 0 ? reg : register_of(residue128(data, len, reg));
 }
 
 }  // namespace zelkor

@@ -2,10 +2,9 @@
 // carry-less folds: three chunks on CRC32 chains beside three folded (each
 // on two 256-bit halves), which keeps one CRC32 unit and a 256-bit vector
 // unit busy (Zen 3 and 4; Intel with VPCLMULQDQ but no AVX-512).
-#include "crc32c_avx2.h"
-
-#include "crc32c_chains.h"
 #include "../prefetch.h"
+#include "crc32c_chains.h"
+#include "kernels.h"
 #include "v512.h"
 
 #define ZELKOR_HYBRID_AVX2_TARGET "sse4.2," ZELKOR_V512_HALVES_TARGET
@@ -26,7 +25,7 @@ using namespace v512::halves;
 
 }  // namespace
 
-static_assert(kCrc32cHybridAvx2Group == 6);
+static_assert(crc32c_hybrid_avx2_group == 3 + 3);
 
 __attribute__((target(ZELKOR_HYBRID_AVX2_TARGET))) void crc32c_hybrid_avx2_chunks(
     const uint8_t *data, size_t chunk_size, size_t n_chunks, uint32_t *words) {
@@ -34,8 +33,8 @@ __attribute__((target(ZELKOR_HYBRID_AVX2_TARGET))) void crc32c_hybrid_avx2_chunk
 }
 
 __attribute__((target(ZELKOR_HYBRID_AVX2_TARGET))) uint32_t crc32c_hybrid_avx2_one(
-    const uint8_t *data, size_t len) {
-  return halves_copy::one(data, len);
+    uint32_t reg, const uint8_t *data, size_t len) {
+  return halves_copy::one(reg, data, len);
 }
 
 }  // namespace zelkor

@@ -1,10 +1,9 @@
 // crc32c_avx512.cc -- the CRC32C hybrid of crc32c_hybrid_body.h on 512-bit
 // carry-less folds, compiled natively for AVX-512 and as its 128-bit model,
 // for each split of a group between chains and folds.
-#include "crc32c_avx512.h"
-
-#include "crc32c_chains.h"
 #include "../prefetch.h"
+#include "crc32c_chains.h"
+#include "kernels.h"
 #include "v512.h"
 
 #define ZELKOR_HYBRID_NATIVE_TARGET "sse4.2," ZELKOR_V512_NATIVE_TARGET
@@ -42,9 +41,11 @@ using namespace v512::model;
                                                   size_t n_chunks, uint32_t *words) {         \
     copy::chunks<K, M, S, (S > 3 ? 128 : 64)>(data, chunk_size, n_chunks, words);             \
   }                                                                                           \
-  __attribute__((target(isa))) uint32_t name##_one(const uint8_t *data, size_t len) {         \
-    return copy::one(data, len);                                                        \
-  }
+  __attribute__((target(isa))) uint32_t name##_one(uint32_t reg, const uint8_t *data,       \
+                                                    size_t len) {                             \
+    return copy::one(reg, data, len);                                                         \
+  }                                                                                           \
+  static_assert(name##_group == K + M);
 // S chains take the chunks too short to fold (below 128 bytes where S is
 // large, else below 64).
 #define ZELKOR_SPLIT(split, K, M, S)                                                           \

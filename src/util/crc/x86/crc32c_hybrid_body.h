@@ -15,10 +15,9 @@
 // zero reduce to its register.  How many of each keeps both kinds of unit
 // busy depends on the processor; the tier module chooses the split.  A lone
 // long chunk is cut into K + M streams walked the same way and joined as
-// crc32c_chains.h joins streams.
+// chains.h joins streams.
 
-using crc32c_chains::crc_serial;
-using crc32c_chains::stored;
+using step = sse42_crc32c_step;
 
 // From this size a leftover chunk (fewer than a group remain) goes faster
 // cut into streams of its own than in a smaller mix of chains and folds.
@@ -78,9 +77,9 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
   const size_t done = 64 * windows;
 #pragma GCC unroll 16
   for (int k = 0; k < K; ++k)
-    regs[k] = crc_serial(static_cast<uint32_t>(c[k]), p + k * cs + done, rest);
+    regs[k] = chains::crc_serial<step>(static_cast<uint32_t>(c[k]), p + k * cs + done, rest);
 #pragma GCC unroll 16
-  for (int m = 0; m < M; ++m) regs[K + m] = crc_serial(fold_finish(a[m]), f + m * cs + done, rest);
+  for (int m = 0; m < M; ++m) regs[K + m] = chains::crc_serial<step>(fold_finish(a[m]), f + m * cs + done, rest);
 }
 
 template <int K, int M, size_t CS>
@@ -89,17 +88,17 @@ ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words,
   uint32_t regs[K + M];
   hybrid_registers<K, M, CS, true>(p, cs, regs, ahead);
 #pragma GCC unroll 16
-  for (int k = 0; k < K + M; ++k) words[k] = stored(regs[k]);
+  for (int k = 0; k < K + M; ++k) words[k] = stored_word(regs[k]);
 }
 
-// One chunk of any length: rounds of 3 streams on chains and 3 folded,
-// joined; what is left after the rounds goes on three chains.  (Rounds of
+// The register after one chunk of any length, continued from acc: rounds
+// of 3 streams on chains and 3 folded, joined; what is left after the
+// rounds goes on three chains.  (Rounds of
 // more folded streams lose: each stream's finish and join costs more than
 // the fold rate gains over a lone chunk.)
-ZELKOR_V512_SHARED uint32_t hybrid_one_register(const uint8_t *p, size_t len) {
+ZELKOR_V512_SHARED uint32_t hybrid_one_register(uint32_t acc, const uint8_t *p, size_t len) {
   constexpr int K = 3, M = 3, N = K + M;
-  constexpr size_t kRound = crc32c_chains::kRoundStream;
-  uint32_t acc = 0xFFFFFFFFu;
+  constexpr size_t kRound = chains::kRoundStream;
   const bool prefetch = len >= kPrefetchMin;
   while (len >= N * 64) {
     const size_t b = len >= N * kRound ? kRound : len / (N * 64) * 64;
@@ -109,11 +108,11 @@ ZELKOR_V512_SHARED uint32_t hybrid_one_register(const uint8_t *p, size_t len) {
       hybrid_registers<K, M, kRound, false>(p, b, c, ahead);
     else
       hybrid_registers<K, M, 0, false>(p, b, c, ahead);
-    acc = crc32c_chains::join_streams<N>(acc, c, b);
+    acc = chains::join_streams<step, N>(acc, c, b);
     p += N * b;
     len -= N * b;
   }
-  return crc32c_chains::one_register<3>(p, len, acc);
+  return chains::one_register<step, 3>(acc, p, len);
 }
 
 // Whole chunks of cs >= 64 bytes: groups of K + M; the last few long ones
@@ -129,7 +128,7 @@ ZELKOR_V512_SHARED void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, u
     hybrid_group<K, M, CS>(p, cs, words);
   }
   if (cs >= kLoneFrom) {
-    for (; n > 0; --n, p += cs) *words++ = stored(hybrid_one_register(p, cs));
+    for (; n > 0; --n, p += cs) *words++ = stored_word(hybrid_one_register(kRegisterInit, p, cs));
     return;
   }
   for (; n >= 6; n -= 6, p += 6 * cs, words += 6) hybrid_group<3, 3, CS>(p, cs, words);
@@ -138,7 +137,7 @@ ZELKOR_V512_SHARED void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, u
     case 4: return hybrid_group<2, 2, CS>(p, cs, words);
     case 3: return hybrid_group<2, 1, CS>(p, cs, words);
     case 2: return hybrid_group<0, 2, CS>(p, cs, words);
-    case 1: *words = stored(hybrid_one_register(p, cs)); return;
+    case 1: *words = stored_word(hybrid_one_register(kRegisterInit, p, cs)); return;
   }
 }
 
@@ -147,7 +146,7 @@ ZELKOR_V512_SHARED void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, u
 template <int K, int M, int S, size_t kFoldFrom>
 ZELKOR_V512 void chunks(const uint8_t *data, size_t cs, size_t n, uint32_t *words) {
   static_assert(kFoldFrom >= 64, "a folded chunk needs a whole window");
-  if (cs < kFoldFrom) return crc32c_chains::chunks<S>(data, cs, n, words);
+  if (cs < kFoldFrom) return chains::chunks<step, S>(data, cs, n, words);
 #ifdef ZELKOR_V512_RUNTIME_SIZES_ONLY  // instrumented builds: see src/CMakeLists.txt
   return hybrid_chunks_n<K, M, 0>(data, cs, n, words);
 #else
@@ -163,6 +162,6 @@ ZELKOR_V512 void chunks(const uint8_t *data, size_t cs, size_t n, uint32_t *word
 #endif
 }
 
-ZELKOR_V512 uint32_t one(const uint8_t *data, size_t len) {
-  return stored(hybrid_one_register(data, len));
+ZELKOR_V512 uint32_t one(uint32_t reg, const uint8_t *data, size_t len) {
+  return hybrid_one_register(reg, data, len);
 }

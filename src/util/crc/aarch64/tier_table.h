@@ -1,0 +1,86 @@
+// tier_table.h -- the aarch64 tiers, and which of them each processor gets.
+//
+// Included by the tier module only; tests reach the rows through tiers.h.
+// Adding a kernel: its source file, a row here, a line in src/CMakeLists.txt.
+#ifndef ZELKOR_UTIL_CRC_AARCH64_TIER_TABLE_H
+#define ZELKOR_UTIL_CRC_AARCH64_TIER_TABLE_H
+
+#include <string_view>
+
+#include "../tiers.h"
+#include "kernels.h"
+
+namespace zelkor::tier_table {
+
+// Both kernels need both: the chains of a lone chunk are joined by PMULL,
+// and the folds end on the CRC instruction.
+constexpr bool crc_and_pmull(const cpu_features &f) { return f.arm_crc32 && f.arm_pmull; }
+
+#define ZELKOR_ENTRIES(kernel) {kernel##_chunks, kernel##_one}
+
+inline constexpr tier_row kRows[] = {
+    ZELKOR_SLOT_ROUTINE_ROWS,
+    {.poly = crc_poly::crc32c, ZELKOR_TIER_TITLE("armv8_crc_x3", "crc32cx on 3 chains"),
+     .needs = crc_and_pmull, .native = ZELKOR_ENTRIES(crc32c_armv8_crc_x3),
+     .group = crc32c_armv8_crc_x3_group},
+    {.poly = crc_poly::crc32c,
+     ZELKOR_TIER_TITLE("armv8_pmull", "PMULL folds, crc32cx on short chunks"),
+     .needs = crc_and_pmull, .native = ZELKOR_ENTRIES(crc32c_armv8_pmull),
+     .group = crc32c_armv8_pmull_group},
+    {.poly = crc_poly::crc32_zlib, ZELKOR_TIER_TITLE("armv8_crc_x3", "crc32x on 3 chains"),
+     .needs = crc_and_pmull, .native = ZELKOR_ENTRIES(crc32_zlib_armv8_crc_x3),
+     .group = crc32_zlib_armv8_crc_x3_group},
+    {.poly = crc_poly::crc32_zlib,
+     ZELKOR_TIER_TITLE("armv8_pmull", "PMULL folds, crc32x on short chunks"),
+     .needs = crc_and_pmull, .native = ZELKOR_ENTRIES(crc32_zlib_armv8_pmull),
+     .group = crc32_zlib_armv8_pmull_group},
+};
+
+#undef ZELKOR_ENTRIES
+
+// The row of that name, found by the compiler: a name that no row has
+// stops the build.
+void no_row_of_that_name();  // not constexpr: calling it is no constant expression
+consteval const tier_row &row(crc_poly poly, std::string_view name) {
+  for (const tier_row &r : kRows)
+    if (r.poly == poly && r.name == name) return r;
+  no_row_of_that_name();
+  return kRows[0];
+}
+
+// Cores that issue four PMULL a cycle (Neoverse V1, V2, V3 and V3AE) or
+// fuse PMULL with EOR (Apple): folds reach about 25-32 bytes a cycle there,
+// against 8 for the CRC instruction.  On the others (Neoverse N1-N3: one
+// PMULL a cycle) folds gain nothing over the chains.
+constexpr bool folds_pay(const cpu_features &f) {
+  constexpr unsigned kArm = 0x41, kApple = 0x61;
+  if (f.arm_implementer == kApple) return true;
+  if (f.arm_implementer != kArm) return false;
+  switch (f.arm_part) {
+    case 0xD40:  // Neoverse V1
+    case 0xD4F:  // Neoverse V2
+    case 0xD83:  // Neoverse V3AE
+    case 0xD84:  // Neoverse V3
+      return true;
+  }
+  return false;
+}
+
+// Every core with figures in the notes issues one CRC instruction a cycle
+// at a latency of two or three: three chains saturate it.  Where PMULL is
+// faster still, long chunks are folded (folds_pay).  Both polynomials have
+// an instruction of their own here, so both choose alike.
+constexpr const tier_row &choose(crc_poly poly, const cpu_features &f) {
+  if (!crc_and_pmull(f))
+    return poly == crc_poly::crc32c ? row(crc_poly::crc32c, "slot_routine")
+                                    : row(crc_poly::crc32_zlib, "slot_routine");
+  if (poly == crc_poly::crc32c)
+    return folds_pay(f) ? row(crc_poly::crc32c, "armv8_pmull")
+                        : row(crc_poly::crc32c, "armv8_crc_x3");
+  return folds_pay(f) ? row(crc_poly::crc32_zlib, "armv8_pmull")
+                      : row(crc_poly::crc32_zlib, "armv8_crc_x3");
+}
+
+}  // namespace zelkor::tier_table
+
+#endif  // ZELKOR_UTIL_CRC_AARCH64_TIER_TABLE_H

@@ -1,0 +1,149 @@
+// tier_table.h -- the x86-64 tiers, and which of them each processor gets.
+//
+// Included by the tier module only; tests reach the rows through tiers.h.
+// Adding a kernel: its source file, a row here, a line in src/CMakeLists.txt.
+#ifndef ZELKOR_UTIL_CRC_X86_TIER_TABLE_H
+#define ZELKOR_UTIL_CRC_X86_TIER_TABLE_H
+
+#include <string_view>
+
+#include "../tiers.h"
+#include "kernels.h"
+
+namespace zelkor::tier_table {
+
+// The chains of a lone chunk are joined by carry-less multiplication.
+constexpr bool chains(const cpu_features &f) { return f.sse42 && f.pclmul; }
+constexpr bool folds(const cpu_features &f) { return f.pclmul && f.ssse3 && f.sse41; }
+constexpr bool wide_vectors(const cpu_features &f) {
+  return f.avx2 && f.vpclmulqdq && f.ymm_state;
+}
+// The 512-bit kernels use byte masks (BW) and 128/256-bit forms of AVX-512
+// instructions (VL); the OS must save the ZMM registers and the masks.
+constexpr bool widest_vectors(const cpu_features &f) {
+  return wide_vectors(f) && f.avx512f && f.avx512bw && f.avx512vl && f.zmm_state;
+}
+// A CRC32C hybrid's model: the chains, and 128-bit folds.
+constexpr bool chains_and_folds(const cpu_features &f) { return chains(f) && f.sse41; }
+constexpr bool hybrid_avx2(const cpu_features &f) { return chains(f) && wide_vectors(f); }
+constexpr bool hybrid_avx512(const cpu_features &f) { return chains(f) && widest_vectors(f); }
+constexpr bool vpclmul_avx2(const cpu_features &f) { return folds(f) && wide_vectors(f); }
+constexpr bool vpclmul_avx512(const cpu_features &f) { return folds(f) && widest_vectors(f); }
+
+#define ZELKOR_ENTRIES(kernel) {kernel##_chunks, kernel##_one}
+
+inline constexpr tier_row kRows[] = {
+    ZELKOR_SLOT_ROUTINE_ROWS,
+    // CRC32C
+    {.poly = crc_poly::crc32c, ZELKOR_TIER_TITLE("sse42_x3", "CRC32 on 3 chains"),
+     .needs = chains, .native = ZELKOR_ENTRIES(crc32c_sse42_x3), .group = crc32c_sse42_x3_group},
+    {.poly = crc_poly::crc32c, ZELKOR_TIER_TITLE("sse42_x12", "CRC32 on 12 chains"),
+     .needs = chains, .native = ZELKOR_ENTRIES(crc32c_sse42_x12),
+     .group = crc32c_sse42_x12_group},
+    {.poly = crc_poly::crc32c,
+     ZELKOR_TIER_TITLE("hybrid_avx2", "CRC32 on 3 chains + 256-bit carry-less folds"),
+     .needs = hybrid_avx2, .native = ZELKOR_ENTRIES(crc32c_hybrid_avx2),
+     .group = crc32c_hybrid_avx2_group},
+    {.poly = crc_poly::crc32c,
+     ZELKOR_TIER_TITLE("hybrid_avx512_3x3s3",
+                       "CRC32 on 3 chains + 3 chunks on 512-bit carry-less folds"),
+     .needs = hybrid_avx512, .native = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x3s3),
+     .model = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x3s3_model), .model_needs = chains_and_folds,
+     .group = crc32c_hybrid_avx512_3x3s3_group},
+    {.poly = crc_poly::crc32c,
+     ZELKOR_TIER_TITLE("hybrid_avx512_3x9s3",
+                       "CRC32 on 3 chains + 9 chunks on 512-bit carry-less folds"),
+     .needs = hybrid_avx512, .native = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x9s3),
+     .model = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x9s3_model), .model_needs = chains_and_folds,
+     .group = crc32c_hybrid_avx512_3x9s3_group},
+    {.poly = crc_poly::crc32c,
+     ZELKOR_TIER_TITLE("hybrid_avx512_3x9s12",
+                       "CRC32 on 3 chains + 9 chunks on 512-bit carry-less folds, "
+                       "short chunks on 12 chains"),
+     .needs = hybrid_avx512, .native = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x9s12),
+     .model = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x9s12_model), .model_needs = chains_and_folds,
+     .group = crc32c_hybrid_avx512_3x9s12_group},
+    // CRC-32 (zlib)
+    {.poly = crc_poly::crc32_zlib, ZELKOR_TIER_TITLE("pclmul", "128-bit carry-less folds"),
+     .needs = folds, .native = ZELKOR_ENTRIES(crc32_zlib_pclmul),
+     .group = crc32_zlib_pclmul_group},
+    {.poly = crc_poly::crc32_zlib, ZELKOR_TIER_TITLE("vpclmul_avx2", "256-bit carry-less folds"),
+     .needs = vpclmul_avx2, .native = ZELKOR_ENTRIES(crc32_zlib_vpclmul_avx2),
+     .group = crc32_zlib_vpclmul_avx2_group},
+    {.poly = crc_poly::crc32_zlib,
+     ZELKOR_TIER_TITLE("vpclmul_avx512", "512-bit carry-less folds"),
+     .needs = vpclmul_avx512, .native = ZELKOR_ENTRIES(crc32_zlib_vpclmul_avx512),
+     .model = ZELKOR_ENTRIES(crc32_zlib_vpclmul_avx512_model), .model_needs = folds,
+     .group = crc32_zlib_vpclmul_avx512_group},
+};
+
+#undef ZELKOR_ENTRIES
+
+// The row of that name, found by the compiler: a name that no row has
+// stops the build.
+void no_row_of_that_name();  // not constexpr: calling it is no constant expression
+consteval const tier_row &row(crc_poly poly, std::string_view name) {
+  for (const tier_row &r : kRows)
+    if (r.poly == poly && r.name == name) return r;
+  no_row_of_that_name();
+  return kRows[0];
+}
+
+// A table of processor families: what each needs to keep its units busy.
+// - One CRC32 unit of latency 3 (Intel since Nehalem, AMD Zen 1-4): three
+//   chains saturate it.  Zen 5 (AMD family 0x1A) has three and wants 9+.
+// - Beside the chains, chunks folded with carry-less multiplication run on
+//   the vector unit and add their rate: with 512-bit VPCLMULQDQ (Zen 4 and
+//   5, Intel since Ice Lake) split as below, else with 256-bit (Zen 3) three
+//   chains beside three folded chunks (measured on Zen 3 about 1.4x the
+//   chains alone at 512-byte chunks).
+// - Without VPCLMULQDQ: 12 chains on Zen 5, 3 elsewhere.
+// The 512-bit hybrid's split between CRC32 chains and folded chunks:
+// - Zen 5 (AMD 0x1A and later): three CRC32 units and one 512-bit fold
+//   every two cycles.  Measured there, 3 chains beside 9 folded chunks ran
+//   ahead of 3 beside 3 and of 9 beside 3 (short of registers) from 512-byte
+//   chunks on; chunks below 128 bytes go faster on 12 chains alone.
+// - Intel Sapphire Rapids (family 6, model 0x8F) and its successors issue a
+//   512-bit multiply every cycle beside one CRC32 unit: 3 chains, 9 folded.
+// - Zen 4 (512 bits as two 256-bit halves), Ice Lake and Tiger Lake (a
+//   512-bit multiply at half rate): 3 chains, 3 folded.
+// Without the chains' features the slot routine stays in charge.
+constexpr const tier_row &choose_crc32c(const cpu_features &f) {
+  constexpr crc_poly c = crc_poly::crc32c;
+  if (!chains(f)) return row(c, "slot_routine");
+  const bool zen5 = f.amd && f.family >= 0x1A;
+  if (hybrid_avx512(f)) {
+    if (zen5) return row(c, "hybrid_avx512_3x9s12");
+    if (f.intel && f.family == 6) {
+      switch (f.model) {
+        case 0x8F:  // Sapphire Rapids
+        case 0xCF:  // Emerald Rapids
+        case 0xAD:  // Granite Rapids
+        case 0xAE:
+          return row(c, "hybrid_avx512_3x9s3");
+      }
+    }
+    return row(c, "hybrid_avx512_3x3s3");
+  }
+  if (zen5) return row(c, "sse42_x12");
+  if (hybrid_avx2(f)) return row(c, "hybrid_avx2");
+  return row(c, "sse42_x3");
+}
+
+// CRC-32 has no instruction of its own: the widest fold the processor runs,
+// else the tables.
+constexpr const tier_row &choose_crc32_zlib(const cpu_features &f) {
+  constexpr crc_poly z = crc_poly::crc32_zlib;
+  if (vpclmul_avx512(f)) return row(z, "vpclmul_avx512");
+  if (vpclmul_avx2(f)) return row(z, "vpclmul_avx2");
+  if (folds(f)) return row(z, "pclmul");
+  return row(z, "slot_routine");
+}
+
+constexpr const tier_row &choose(crc_poly poly, const cpu_features &f) {
+  return poly == crc_poly::crc32c ? choose_crc32c(f) : choose_crc32_zlib(f);
+}
+
+}  // namespace zelkor::tier_table
+
+#endif  // ZELKOR_UTIL_CRC_X86_TIER_TABLE_H
