@@ -70,6 +70,30 @@ inline uint64_t load_le64(const uint8_t *p) {
 
 }  // namespace zelkor
 
+// The load-time constructor of a hardware module, which `routine` (the
+// module's CRC32C routine) names, and where `available` (an expression run
+// then) says whether this processor runs it.  It runs from the image's ELF
+// initialisation array: before main in a program, before dlopen returns in
+// the library.  It is the only writer of the slot.  It then reads the
+// processor's features once and picks the kernels, which bulk_crc uses only
+// while the slot holds the routine set here.
+//
+// The array's entry names a hidden symbol, and init_cpu_support_flag is
+// exported as an alias of the same code: an entry that named the exported
+// symbol would be bound at load time like any other reference to it, so that
+// a program or a preloaded object defining the same name would have its own
+// function run in place of the library's, and the library's choice would
+// never be made.
+#define ZELKOR_ENGINE_AT_LOAD(routine, available)                                         \
+  extern "C" __attribute__((constructor, visibility("hidden"))) void                      \
+  zelkor_engine_at_load(void) {                                                           \
+    if (available) pipelined_crc32c_func = routine;                                        \
+    zelkor::select_tiers_at_load();                                                       \
+  }                                                                                       \
+  extern "C" __attribute__((visibility("default"), alias("zelkor_engine_at_load"))) void  \
+  init_cpu_support_flag(void);                                                            \
+  crc_pipelined_func_t zelkor::engine_hardware_routine() { return routine; }
+
 // Programming errors stop the process through glibc's assertion facility.
 // Unlike assert(), this survives NDEBUG and names the function as C would
 // (__func__), not with its full C++ signature.  <assert.h> declares the

@@ -80,6 +80,28 @@ ZELKOR_CHAINS_STEP inline void lockstep(uint32_t *c, const uint8_t *p, size_t le
   for (int k = 0; k < N; ++k) c[k] = static_cast<uint32_t>(r[k]);
 }
 
+// The pipelined-routine shape over the instruction: up to three registers,
+// each advanced over its own block of block_size bytes, blocks back to back
+// from p.  One loop per count, so the count is tested once per call; false
+// (nothing read or written) for a count outside 1..3, which the routine
+// reports as its own failure.  All three registers are written back, the
+// absent blocks' unchanged.
+template <class S>
+ZELKOR_CHAINS_STEP inline bool three_blocks(uint32_t *crc1, uint32_t *crc2, uint32_t *crc3,
+                                            const uint8_t *p, size_t block_size, int num_blocks) {
+  uint32_t c[3] = {*crc1, *crc2, *crc3};
+  switch (num_blocks) {
+    case 3: lockstep<S, 3, 0>(c, p, block_size); break;
+    case 2: lockstep<S, 2, 0>(c, p, block_size); break;
+    case 1: lockstep<S, 1, 0>(c, p, block_size); break;
+    default: return false;
+  }
+  *crc1 = c[0];
+  *crc2 = c[1];
+  *crc3 = c[2];
+  return true;
+}
+
 // Joins the registers of N back-to-back streams of b bytes each (every one
 // started from zero) onto acc, the register over everything before them:
 // acc moves past all N streams, stream k past the N-1-k after it.  The
@@ -130,18 +152,20 @@ ZELKOR_CHAINS_JOIN inline void chunks_n(const uint8_t *p, size_t cs, size_t n, u
   for (; n > 0; --n, p += cs) *words++ = stored_word(one_register<S, N>(kRegisterInit, p, cs));
 }
 
+// The chunk sizes that kernels compile copies of their chunk loops for,
+// each with its size a constant: X(size) for each.
+#define ZELKOR_COMMON_CHUNK_SIZES(X) X(128) X(256) X(512) X(1024) X(2048) X(4096)
+
 template <class S, int N>
 ZELKOR_CHAINS_JOIN inline void chunks(const uint8_t *p, size_t cs, size_t n, uint32_t *words) {
+#define ZELKOR_CASE(size) \
+  case size: return chunks_n<S, N, size>(p, cs, n, words);
   switch (cs) {
-    case 64: return chunks_n<S, N, 64>(p, cs, n, words);
-    case 128: return chunks_n<S, N, 128>(p, cs, n, words);
-    case 256: return chunks_n<S, N, 256>(p, cs, n, words);
-    case 512: return chunks_n<S, N, 512>(p, cs, n, words);
-    case 1024: return chunks_n<S, N, 1024>(p, cs, n, words);
-    case 2048: return chunks_n<S, N, 2048>(p, cs, n, words);
-    case 4096: return chunks_n<S, N, 4096>(p, cs, n, words);
+    ZELKOR_CASE(64)
+    ZELKOR_COMMON_CHUNK_SIZES(ZELKOR_CASE)
     default: return chunks_n<S, N, 0>(p, cs, n, words);
   }
+#undef ZELKOR_CASE
 }
 
 }  // namespace zelkor::chains

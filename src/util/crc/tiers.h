@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "cpu_features.h"
 #include "kernel.h"
@@ -51,6 +52,20 @@ struct tier_row {
   {.poly = crc_poly::crc32_zlib,                                                    \
    ZELKOR_TIER_TITLE("slot_routine", "the slot's routine, 3 chunks at a time"),     \
    .needs = [](const cpu_features &) { return true; }, .native = {}}
+
+// A row's entries: a kernel's <kernel>_chunks and <kernel>_one.
+#define ZELKOR_ENTRIES(kernel) {kernel##_chunks, kernel##_one}
+
+// The row of that polynomial and name among `rows`, found by the compiler:
+// a name that no row has stops the build.
+void no_row_of_that_name();  // not constexpr: calling it is no constant expression
+consteval const tier_row &row_named(std::span<const tier_row> rows, crc_poly poly,
+                                    std::string_view name) {
+  for (const tier_row &r : rows)
+    if (r.poly == poly && r.name == name) return r;
+  no_row_of_that_name();
+  return rows[0];
+}
 
 // This architecture's rows, slot routines included.
 std::span<const tier_row> tier_rows();

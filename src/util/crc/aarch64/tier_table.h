@@ -5,8 +5,6 @@
 #ifndef ZELKOR_UTIL_CRC_AARCH64_TIER_TABLE_H
 #define ZELKOR_UTIL_CRC_AARCH64_TIER_TABLE_H
 
-#include <string_view>
-
 #include "../tiers.h"
 #include "kernels.h"
 
@@ -15,8 +13,6 @@ namespace zelkor::tier_table {
 // Both kernels need both: the chains of a lone chunk are joined by PMULL,
 // and the folds end on the CRC instruction.
 constexpr bool crc_and_pmull(const cpu_features &f) { return f.arm_crc32 && f.arm_pmull; }
-
-#define ZELKOR_ENTRIES(kernel) {kernel##_chunks, kernel##_one}
 
 inline constexpr tier_row kRows[] = {
     ZELKOR_SLOT_ROUTINE_ROWS,
@@ -36,16 +32,8 @@ inline constexpr tier_row kRows[] = {
      .group = crc32_zlib_armv8_pmull_group},
 };
 
-#undef ZELKOR_ENTRIES
-
-// The row of that name, found by the compiler: a name that no row has
-// stops the build.
-void no_row_of_that_name();  // not constexpr: calling it is no constant expression
 consteval const tier_row &row(crc_poly poly, std::string_view name) {
-  for (const tier_row &r : kRows)
-    if (r.poly == poly && r.name == name) return r;
-  no_row_of_that_name();
-  return kRows[0];
+  return row_named(kRows, poly, name);
 }
 
 // Cores that issue four PMULL a cycle (Neoverse V1, V2, V3 and V3AE) or

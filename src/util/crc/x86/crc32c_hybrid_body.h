@@ -150,15 +150,13 @@ ZELKOR_V512 void chunks(const uint8_t *data, size_t cs, size_t n, uint32_t *word
 #ifdef ZELKOR_V512_RUNTIME_SIZES_ONLY  // instrumented builds: see src/CMakeLists.txt
   return hybrid_chunks_n<K, M, 0>(data, cs, n, words);
 #else
+#define ZELKOR_CASE(size) \
+  case size: return hybrid_chunks_n<K, M, size>(data, cs, n, words);
   switch (cs) {
-    case 128: return hybrid_chunks_n<K, M, 128>(data, cs, n, words);
-    case 256: return hybrid_chunks_n<K, M, 256>(data, cs, n, words);
-    case 512: return hybrid_chunks_n<K, M, 512>(data, cs, n, words);
-    case 1024: return hybrid_chunks_n<K, M, 1024>(data, cs, n, words);
-    case 2048: return hybrid_chunks_n<K, M, 2048>(data, cs, n, words);
-    case 4096: return hybrid_chunks_n<K, M, 4096>(data, cs, n, words);
+    ZELKOR_COMMON_CHUNK_SIZES(ZELKOR_CASE)
     default: return hybrid_chunks_n<K, M, 0>(data, cs, n, words);
   }
+#undef ZELKOR_CASE
 #endif
 }
 

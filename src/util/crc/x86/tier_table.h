@@ -5,8 +5,6 @@
 #ifndef ZELKOR_UTIL_CRC_X86_TIER_TABLE_H
 #define ZELKOR_UTIL_CRC_X86_TIER_TABLE_H
 
-#include <string_view>
-
 #include "../tiers.h"
 #include "kernels.h"
 
@@ -29,8 +27,6 @@ constexpr bool hybrid_avx2(const cpu_features &f) { return chains(f) && wide_vec
 constexpr bool hybrid_avx512(const cpu_features &f) { return chains(f) && widest_vectors(f); }
 constexpr bool vpclmul_avx2(const cpu_features &f) { return folds(f) && wide_vectors(f); }
 constexpr bool vpclmul_avx512(const cpu_features &f) { return folds(f) && widest_vectors(f); }
-
-#define ZELKOR_ENTRIES(kernel) {kernel##_chunks, kernel##_one}
 
 inline constexpr tier_row kRows[] = {
     ZELKOR_SLOT_ROUTINE_ROWS,
@@ -77,16 +73,8 @@ inline constexpr tier_row kRows[] = {
      .group = crc32_zlib_vpclmul_avx512_group},
 };
 
-#undef ZELKOR_ENTRIES
-
-// The row of that name, found by the compiler: a name that no row has
-// stops the build.
-void no_row_of_that_name();  // not constexpr: calling it is no constant expression
 consteval const tier_row &row(crc_poly poly, std::string_view name) {
-  for (const tier_row &r : kRows)
-    if (r.poly == poly && r.name == name) return r;
-  no_row_of_that_name();
-  return kRows[0];
+  return row_named(kRows, poly, name);
 }
 
 // A table of processor families: what each needs to keep its units busy.
