@@ -44,17 +44,24 @@ uint32_t *sumsArray(int dataLen, int bytesPerChecksum) {
   return static_cast<uint32_t *>(calloc(static_cast<size_t>(numSums), sizeof(uint32_t)));
 }
 
+// A compute pass, then, if it succeeded, a verify pass over the words it
+// stored; each call's report names its own line.
+int computeThenVerify(const uint8_t *data, int dataLen, uint32_t *sums, int crcType,
+                      int bytesPerChecksum, int computeLine, int verifyLine) {
+  crc32_error_t errorData;
+  const int rc = zeroCheck(
+      bulk_crc(data, static_cast<size_t>(dataLen), sums, crcType, bytesPerChecksum, NULL),
+      computeLine, kComputeText);
+  if (rc != 0) return rc;
+  return zeroCheck(bulk_crc(data, static_cast<size_t>(dataLen), sums, crcType,
+                            bytesPerChecksum, &errorData),
+                   verifyLine, kVerifyText);
+}
+
 int testBulkVerifyCrc(int dataLen, int crcType, int bytesPerChecksum) {
   uint8_t *data = patternBuffer(dataLen);
   uint32_t *sums = sumsArray(dataLen, bytesPerChecksum);
-  crc32_error_t errorData;
-  int rc = zeroCheck(
-      bulk_crc(data, static_cast<size_t>(dataLen), sums, crcType, bytesPerChecksum, NULL), 53,
-      kComputeText);
-  if (rc == 0)
-    rc = zeroCheck(bulk_crc(data, static_cast<size_t>(dataLen), sums, crcType,
-                            bytesPerChecksum, &errorData),
-                   55, kVerifyText);
+  const int rc = computeThenVerify(data, dataLen, sums, crcType, bytesPerChecksum, 53, 55);
   free(data);
   free(sums);
   return rc;
@@ -63,18 +70,10 @@ int testBulkVerifyCrc(int dataLen, int crcType, int bytesPerChecksum) {
 int timeBulkCrc(int dataLen, int crcType, int bytesPerChecksum, int iterations) {
   uint8_t *data = patternBuffer(dataLen);
   uint32_t *sums = sumsArray(dataLen, bytesPerChecksum);
-  crc32_error_t errorData;
   int rc = 0;
   const clock_t start = clock();
-  for (int i = 0; i < iterations && rc == 0; ++i) {
-    rc = zeroCheck(
-        bulk_crc(data, static_cast<size_t>(dataLen), sums, crcType, bytesPerChecksum, NULL), 79,
-        kComputeText);
-    if (rc == 0)
-      rc = zeroCheck(bulk_crc(data, static_cast<size_t>(dataLen), sums, crcType,
-                              bytesPerChecksum, &errorData),
-                     81, kVerifyText);
-  }
+  for (int i = 0; i < iterations && rc == 0; ++i)
+    rc = computeThenVerify(data, dataLen, sums, crcType, bytesPerChecksum, 79, 81);
   const clock_t fini = clock();
   if (rc == 0) {
     printf("CRC %d bytes @ %d bytes per checksum X %d iterations = %g\n", dataLen,
