@@ -3,7 +3,7 @@
 // polynomials, each over its own instruction.
 #include "armv8_crc_chains.h"
 #include "armv8_pmull_fold.h"
-#include "kernels.h"
+#include "tier_table.h"
 
 namespace zelkor {
 

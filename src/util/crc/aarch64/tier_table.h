@@ -1,12 +1,31 @@
-// tier_table.h -- the aarch64 tiers, and which of them each processor gets.
+// tier_table.h -- the aarch64 kernels, the tiers that run them, and which
+// tier each processor gets.
 //
-// Included by the tier module only; tests reach the rows through tiers.h.
-// Adding a kernel: its source file, a row here, a line in src/CMakeLists.txt.
+// The kernels include it for their own declarations, the tier module for
+// the rows; tests reach the rows through tiers.h.  Adding a kernel: its
+// source file, its declaration and row here, its line in src/CMakeLists.txt.
 #ifndef ZELKOR_UTIL_CRC_AARCH64_TIER_TABLE_H
 #define ZELKOR_UTIL_CRC_AARCH64_TIER_TABLE_H
 
 #include "../tiers.h"
-#include "kernels.h"
+
+namespace zelkor {
+
+// The kernels, by polynomial and instruction set, each entry point with its
+// own target (ZELKOR_KERNEL in ../kernel.h).
+
+// Three chains of the CRC instruction (crc32cx, crc32x): latency 2-3, one
+// issue a cycle (Neoverse N1/V1/V2, Apple); PMULL joins the streams of a
+// lone chunk.
+ZELKOR_KERNEL(crc32c_armv8_crc_x3, 3);
+ZELKOR_KERNEL(crc32_zlib_armv8_crc_x3, 3);
+
+// Long chunks on eight accumulators of PMULL folds, short ones on the three
+// chains (Neoverse V1-V3: four PMULL a cycle; Apple: PMULL fused with EOR).
+ZELKOR_KERNEL(crc32c_armv8_pmull, 3);
+ZELKOR_KERNEL(crc32_zlib_armv8_pmull, 3);
+
+}  // namespace zelkor
 
 namespace zelkor::tier_table {
 

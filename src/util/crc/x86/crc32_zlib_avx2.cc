@@ -4,7 +4,7 @@
 // four chunks in lockstep with one accumulator each; the 128-bit pieces of
 // crc32_zlib_fold.h do the rest.
 #include "crc32_zlib_fold.h"
-#include "kernels.h"
+#include "tier_table.h"
 
 #define ZELKOR_ZLIB_AVX2 __attribute__((target("avx2,pclmul,vpclmulqdq")))
 

@@ -2,7 +2,7 @@
 // compiled natively for AVX-512 and as its 128-bit model.
 #include "../prefetch.h"
 #include "crc32_zlib_fold.h"
-#include "kernels.h"
+#include "tier_table.h"
 #include "v512.h"
 
 namespace zelkor {

@@ -1,6 +1,6 @@
 // crc32_zlib_pclmul.cc -- CRC-32 (zlib) of whole chunks on 128-bit carry-less folds.
 #include "crc32_zlib_fold.h"
-#include "kernels.h"
+#include "tier_table.h"
 
 namespace zelkor {
 

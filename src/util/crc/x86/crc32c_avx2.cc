@@ -4,7 +4,7 @@
 // unit busy (Zen 3 and 4; Intel with VPCLMULQDQ but no AVX-512).
 #include "../prefetch.h"
 #include "crc32c_chains.h"
-#include "kernels.h"
+#include "tier_table.h"
 #include "v512.h"
 
 #define ZELKOR_HYBRID_AVX2_TARGET "sse4.2," ZELKOR_V512_HALVES_TARGET

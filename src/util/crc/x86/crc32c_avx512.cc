@@ -3,7 +3,7 @@
 // for each split of a group between chains and folds.
 #include "../prefetch.h"
 #include "crc32c_chains.h"
-#include "kernels.h"
+#include "tier_table.h"
 #include "v512.h"
 
 #define ZELKOR_HYBRID_NATIVE_TARGET "sse4.2," ZELKOR_V512_NATIVE_TARGET

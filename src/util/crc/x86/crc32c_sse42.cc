@@ -1,6 +1,6 @@
 // crc32c_sse42.cc -- CRC32C of whole chunks on 3 or 12 chains of CRC32.
 #include "crc32c_chains.h"
-#include "kernels.h"
+#include "tier_table.h"
 
 namespace zelkor {
 
