@@ -1,18 +1,21 @@
-// v512.h -- the 512-bit vector operations that the 512-bit kernels are
-// written in, twice over: natively on AVX-512 with VPCLMULQDQ, and as a
-// model of the same operations on four 128-bit lanes (PCLMULQDQ, SSE4.1).
+// v512.h -- the vector operations that the carry-less-fold kernels are
+// written in: a 512-bit vector natively on AVX-512 with VPCLMULQDQ, the same
+// operations as a model on four 128-bit lanes (PCLMULQDQ, SSE4.1) and on two
+// 256-bit halves (AVX2 with VPCLMULQDQ), and a vector of one 128-bit lane
+// for the processors whose carry-less multiply is 128 bits wide.
 //
-// A kernel's algorithm lives in one body file that its .cc includes twice,
-// once inside a namespace that uses `native` and once inside one that uses
-// `model`, each time with ZELKOR_V512 naming that copy's target.  (A template
-// takes its target from where it is defined, so one template over both sets
-// of operations would not inline into either.)  The model computes the very
-// words of the native copy on every processor with PCLMULQDQ, emulators and
-// valgrind included, which never run the native one.
+// A kernel's algorithm lives in one body file that its .cc includes once
+// for each set of operations it builds on, each time inside a namespace
+// that uses that set and with ZELKOR_V512 naming that copy's target.  (A
+// template takes its target from where it is defined, so one template over
+// every set of operations would not inline into any.)  The model computes
+// the very words of the native copy on every processor with PCLMULQDQ,
+// emulators and valgrind included, which never run the native one.
 //
-// A vector holds four 128-bit lanes, lane 0 at the lowest address; every
-// operation that works on lanes treats each of them as the 128-bit forms of
-// clmul.h do.  Only what the kernels need is here.
+// A vector holds kLanes 128-bit lanes, lane 0 at the lowest address; every
+// operation that works on lanes treats each of them alike.  A lane stands
+// for 16 message bytes (see gf2::fold_multiplier for the layout).  Only what
+// the kernels need is here.
 #ifndef ZELKOR_UTIL_CRC_V512_H
 #define ZELKOR_UTIL_CRC_V512_H
 
@@ -23,10 +26,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "clmul.h"
+#include "../gf2.h"
 
-// The native copy's target: what its operations and the 128-bit helpers of
-// clmul.h that it inlines need.
+// The native copy's target: what its operations and the 128-bit helpers
+// below that it inlines need.
 #define ZELKOR_V512_NATIVE_TARGET \
   "avx512f,avx512bw,avx512vl,avx2,vpclmulqdq,pclmul,sse4.1"
 #define ZELKOR_V512_MODEL_TARGET "pclmul,sse4.1"
@@ -37,7 +40,51 @@
 
 namespace zelkor::v512 {
 
+// The helpers below carry the narrowest target that they need: a layer of a
+// wider target may take them in, never the reverse.
+ZELKOR_V512_MODEL_OP __m128i load128(const uint8_t *p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+
+// 64 zero bytes, then 64 bytes of ones: the w bytes from offset 64 - w + n
+// keep the last n of w.
+alignas(64) inline constexpr std::array<uint8_t, 128> kKeepLast = [] {
+  std::array<uint8_t, 128> t{};
+  for (int i = 64; i < 128; ++i) t[i] = 0xFF;
+  return t;
+}();
+
+// PSHUFB masks: the 16 bytes from offset k (0..16) shift a lane up by
+// 16 - k bytes, zeros in front (k = 0 clears it, k = 16 keeps it whole).
+alignas(16) inline constexpr std::array<uint8_t, 32> kShiftUp = [] {
+  std::array<uint8_t, 32> t{};
+  for (int j = 0; j < 32; ++j) t[j] = j >= 16 ? static_cast<uint8_t>(j - 16) : 0x80;
+  return t;
+}();
+
+// Lane j of a window of `window` bytes that holds the n bytes at p as its
+// last n, zeros before them, where 16 bytes from p may be read.  A lane
+// wholly within the data is loaded, the lane where the data begin is the
+// first 16 bytes shifted up, and one in front of the data is cleared; the
+// same two instructions serve all three, so there is no branch.  (Without
+// masked loads, this is what spares a chunk's first window the bytes before
+// p without a copy through memory, whose store a wide load cannot take.)
+ZELKOR_V512_MODEL_OP __m128i tail_lane(const uint8_t *p, size_t n, size_t window, int j) {
+  const ptrdiff_t at = 16 * j - static_cast<ptrdiff_t>(window - n);  // lane start, from p
+  const ptrdiff_t keep = at + 16 < 0 ? 0 : (at + 16 > 16 ? 16 : at + 16);
+  return _mm_shuffle_epi8(load128(p + (at > 0 ? at : 0)), load128(kShiftUp.data() + keep));
+}
+
+// The same where fewer than 16 bytes may be read: through a buffer.
+template <size_t kWindowBytes>
+ZELKOR_V512_MODEL_OP void copy_tail(uint8_t (&buf)[kWindowBytes], const uint8_t *p, size_t n) {
+  std::memset(buf, 0, kWindowBytes);
+  std::memcpy(buf + kWindowBytes - n, p, n);
+}
+
 namespace native {
+
+inline constexpr int kLanes = 4;
 
 struct vec {
   __m512i v;
@@ -46,19 +93,13 @@ struct vec {
 ZELKOR_V512_NATIVE_OP vec load(const uint8_t *p) { return {_mm512_loadu_si512(p)}; }
 
 // The n (1..64) bytes at p as the last n bytes of a vector, zeros before
-// them.  The masked-off bytes below p are never read: masked loads do not
-// fault on them, and the address is formed as an integer.
-ZELKOR_V512_NATIVE_OP vec load_tail(const uint8_t *p, size_t n) {
+// them, where the chunk from p has `avail` bytes.  The masked-off bytes
+// below p are never read: masked loads do not fault on them, and the
+// address is formed as an integer.
+ZELKOR_V512_NATIVE_OP vec load_tail(const uint8_t *p, size_t n, size_t /*avail*/) {
   const uintptr_t from = reinterpret_cast<uintptr_t>(p) - (64 - n);
   return {_mm512_maskz_loadu_epi8(~uint64_t{0} << (64 - n), reinterpret_cast<const void *>(from))};
 }
-
-// 64 zero bytes, then 64 bytes of ones: the 64 from offset n keep the last n.
-alignas(64) inline constexpr std::array<uint8_t, 128> kKeepLast = [] {
-  std::array<uint8_t, 128> t{};
-  for (int i = 64; i < 128; ++i) t[i] = 0xFF;
-  return t;
-}();
 
 // The same where the 64 - n bytes before p may be read.  A masked load is
 // slow when it misses the cache; a load and a mask from memory are not (and
@@ -77,10 +118,9 @@ ZELKOR_V512_NATIVE_OP vec first_dword(uint32_t v) {
   return {_mm512_maskz_set1_epi32(0x1, static_cast<int>(v))};
 }
 
-// Lane i gets the pair (lo_i, hi_i): lo in its low 64 bits.
-ZELKOR_V512_NATIVE_OP vec set_pairs(long long lo0, long long hi0, long long lo1, long long hi1,
-                                    long long lo2, long long hi2, long long lo3, long long hi3) {
-  return {_mm512_set_epi64(hi3, lo3, hi2, lo2, hi1, lo1, hi0, lo0)};
+// Lane i gets the pair (k[2i], k[2i + 1]), the first in its low 64 bits.
+ZELKOR_V512_NATIVE_OP vec set_pairs(const std::array<long long, 8> &k) {
+  return {_mm512_set_epi64(k[7], k[6], k[5], k[4], k[3], k[2], k[1], k[0])};
 }
 
 // (g++ 12 warns about the unmasked forms of some operations, whose unused
@@ -106,17 +146,14 @@ ZELKOR_V512_NATIVE_OP vec shift_lanes_down(vec a) {
   return {_mm512_bsrli_epi128(a.v, n)};
 }
 
-// Four vectors as a 4 x 4 matrix of lanes, transposed: afterwards vector j
-// holds lane j of each of the four, in their order.
-ZELKOR_V512_NATIVE_OP void transpose(vec &a, vec &b, vec &c, vec &d) {
-  const __m512i ab01 = _mm512_maskz_shuffle_i64x2(0xFF, a.v, b.v, 0x44);
-  const __m512i ab23 = _mm512_maskz_shuffle_i64x2(0xFF, a.v, b.v, 0xEE);
-  const __m512i cd01 = _mm512_maskz_shuffle_i64x2(0xFF, c.v, d.v, 0x44);
-  const __m512i cd23 = _mm512_maskz_shuffle_i64x2(0xFF, c.v, d.v, 0xEE);
-  a.v = _mm512_maskz_shuffle_i64x2(0xFF, ab01, cd01, 0x88);
-  b.v = _mm512_maskz_shuffle_i64x2(0xFF, ab01, cd01, 0xDD);
-  c.v = _mm512_maskz_shuffle_i64x2(0xFF, ab23, cd23, 0x88);
-  d.v = _mm512_maskz_shuffle_i64x2(0xFF, ab23, cd23, 0xDD);
+// a and b as runs of G lanes (1 or 2), dealt out: afterwards a holds the
+// even runs of a, then those of b, and b the odd runs of both.
+template <int G>
+ZELKOR_V512_NATIVE_OP void deinterleave(vec &a, vec &b) {
+  constexpr int kEven = G == 2 ? 0x44 : 0x88, kOdd = G == 2 ? 0xEE : 0xDD;
+  const __m512i even = _mm512_maskz_shuffle_i64x2(0xFF, a.v, b.v, kEven);
+  b.v = _mm512_maskz_shuffle_i64x2(0xFF, a.v, b.v, kOdd);
+  a.v = even;
 }
 
 // The four lanes added into one.
@@ -126,31 +163,35 @@ ZELKOR_V512_NATIVE_OP __m128i sum_lanes(vec a) {
   return _mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
 }
 
-// Dword 1 of each lane, lane 0's first.
-ZELKOR_V512_NATIVE_OP __m128i dword1_of_lanes(vec a) {
+// Dword 1 of each lane of the 4 / kLanes vectors, lane 0 of r[0] first.
+ZELKOR_V512_NATIVE_OP __m128i dword1_of_lanes(const vec (&r)[1]) {
   const __m512i idx = _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 13, 9, 5, 1);
-  return _mm512_maskz_extracti32x4_epi32(0xF, _mm512_maskz_permutexvar_epi32(0xFFFF, idx, a.v), 0);
+  return _mm512_maskz_extracti32x4_epi32(0xF, _mm512_maskz_permutexvar_epi32(0xFFFF, idx, r[0].v), 0);
 }
+
+ZELKOR_V512_NATIVE_OP __m128i low_lane(vec a) { return _mm512_maskz_extracti32x4_epi32(0xF, a.v, 0); }
 
 }  // namespace native
 
 namespace model {
+
+inline constexpr int kLanes = 4;
 
 struct vec {
   __m128i l[4];
 };
 
 ZELKOR_V512_MODEL_OP vec load(const uint8_t *p) {
-  return {{clmul::load128(p), clmul::load128(p + 16), clmul::load128(p + 32), clmul::load128(p + 48)}};
+  return {{load128(p), load128(p + 16), load128(p + 32), load128(p + 48)}};
 }
 
-ZELKOR_V512_MODEL_OP vec load_tail(const uint8_t *p, size_t n) {
-  alignas(16) uint8_t buf[64] = {};
-  std::memcpy(buf + 64 - n, p, n);
+ZELKOR_V512_MODEL_OP vec load_tail(const uint8_t *p, size_t n, size_t avail) {
+  if (avail >= 16) return {{tail_lane(p, n, 64, 0), tail_lane(p, n, 64, 1), tail_lane(p, n, 64, 2),
+                            tail_lane(p, n, 64, 3)}};
+  alignas(16) uint8_t buf[64];
+  copy_tail(buf, p, n);
   return load(buf);
 }
-
-ZELKOR_V512_MODEL_OP vec load_tail_after(const uint8_t *p, size_t n) { return load_tail(p, n); }
 
 ZELKOR_V512_MODEL_OP vec last_dword(uint32_t v) {
   const __m128i z = _mm_setzero_si128();
@@ -162,10 +203,9 @@ ZELKOR_V512_MODEL_OP vec first_dword(uint32_t v) {
   return {{_mm_cvtsi32_si128(static_cast<int>(v)), z, z, z}};
 }
 
-ZELKOR_V512_MODEL_OP vec set_pairs(long long lo0, long long hi0, long long lo1, long long hi1,
-                                   long long lo2, long long hi2, long long lo3, long long hi3) {
-  return {{_mm_set_epi64x(hi0, lo0), _mm_set_epi64x(hi1, lo1), _mm_set_epi64x(hi2, lo2),
-           _mm_set_epi64x(hi3, lo3)}};
+ZELKOR_V512_MODEL_OP vec set_pairs(const std::array<long long, 8> &k) {
+  return {{_mm_set_epi64x(k[1], k[0]), _mm_set_epi64x(k[3], k[2]), _mm_set_epi64x(k[5], k[4]),
+           _mm_set_epi64x(k[7], k[6])}};
 }
 
 ZELKOR_V512_MODEL_OP vec broadcast(__m128i x) { return {{x, x, x, x}}; }
@@ -180,6 +220,10 @@ ZELKOR_V512_MODEL_OP vec and2(vec a, vec b) {
   return a;
 }
 
+ZELKOR_V512_MODEL_OP vec load_tail_after(const uint8_t *p, size_t n) {
+  return and2(load(p - (64 - n)), load(kKeepLast.data() + n));
+}
+
 template <int imm>
 ZELKOR_V512_MODEL_OP vec clmul_lanes(vec a, vec b) {
   for (int i = 0; i < 4; ++i) a.l[i] = _mm_clmulepi64_si128(a.l[i], b.l[i], imm);
@@ -192,62 +236,112 @@ ZELKOR_V512_MODEL_OP vec shift_lanes_down(vec a) {
   return a;
 }
 
-ZELKOR_V512_MODEL_OP void transpose(vec &a, vec &b, vec &c, vec &d) {
-  vec *m[4] = {&a, &b, &c, &d};
-  for (int i = 0; i < 4; ++i)
-    for (int j = i + 1; j < 4; ++j) {
-      const __m128i t = m[i]->l[j];
-      m[i]->l[j] = m[j]->l[i];
-      m[j]->l[i] = t;
-    }
+template <int G>
+ZELKOR_V512_MODEL_OP void deinterleave(vec &a, vec &b) {
+  const vec x = a, y = b;
+  if (G == 2) {
+    a = {{x.l[0], x.l[1], y.l[0], y.l[1]}};
+    b = {{x.l[2], x.l[3], y.l[2], y.l[3]}};
+  } else {
+    a = {{x.l[0], x.l[2], y.l[0], y.l[2]}};
+    b = {{x.l[1], x.l[3], y.l[1], y.l[3]}};
+  }
 }
 
 ZELKOR_V512_MODEL_OP __m128i sum_lanes(vec a) {
   return _mm_xor_si128(_mm_xor_si128(a.l[0], a.l[1]), _mm_xor_si128(a.l[2], a.l[3]));
 }
 
-ZELKOR_V512_MODEL_OP __m128i dword1_of_lanes(vec a) {
+ZELKOR_V512_MODEL_OP __m128i dword1_of_lanes(const vec (&r)[1]) {
+  const vec &a = r[0];
   return _mm_unpackhi_epi64(_mm_unpacklo_epi32(a.l[0], a.l[1]), _mm_unpacklo_epi32(a.l[2], a.l[3]));
 }
+
+ZELKOR_V512_MODEL_OP __m128i low_lane(vec a) { return a.l[0]; }
 
 }  // namespace model
 
 // The same vector as two 256-bit halves (AVX2 with VPCLMULQDQ), for the
 // processors whose widest carry-less multiply is 256 bits: a kernel body
-// written over these operations folds 64 bytes a step there too.  Only what
-// the CRC32C hybrid needs.
+// written over these operations folds 64 bytes a step there too.
 #define ZELKOR_V512_HALVES_TARGET "avx2,vpclmulqdq,pclmul,sse4.1"
 #define ZELKOR_V512_HALVES_OP \
   __attribute__((target(ZELKOR_V512_HALVES_TARGET), always_inline)) inline
 
 namespace halves {
 
+inline constexpr int kLanes = 4;
+
 struct vec {
   __m256i lo, hi;  // lanes 0 and 1, lanes 2 and 3
 };
 
-ZELKOR_V512_HALVES_OP vec load(const uint8_t *p) {
-  return {_mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)),
-          _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32))};
+ZELKOR_V512_HALVES_OP __m256i load256(const uint8_t *p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+
+ZELKOR_V512_HALVES_OP vec load(const uint8_t *p) { return {load256(p), load256(p + 32)}; }
+
+ZELKOR_V512_HALVES_OP vec load_tail(const uint8_t *p, size_t n, size_t avail) {
+  if (avail >= 16)
+    return {_mm256_set_m128i(tail_lane(p, n, 64, 1), tail_lane(p, n, 64, 0)),
+            _mm256_set_m128i(tail_lane(p, n, 64, 3), tail_lane(p, n, 64, 2))};
+  alignas(32) uint8_t buf[64];
+  copy_tail(buf, p, n);
+  return load(buf);
+}
+
+ZELKOR_V512_HALVES_OP vec load_tail_after(const uint8_t *p, size_t n) {
+  const vec x = load(p - (64 - n)), keep = load(kKeepLast.data() + n);
+  return {_mm256_and_si256(x.lo, keep.lo), _mm256_and_si256(x.hi, keep.hi)};
+}
+
+ZELKOR_V512_HALVES_OP vec last_dword(uint32_t v) {
+  return {_mm256_setzero_si256(), _mm256_set_epi32(static_cast<int>(v), 0, 0, 0, 0, 0, 0, 0)};
 }
 
 ZELKOR_V512_HALVES_OP vec first_dword(uint32_t v) {
   return {_mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(v))), _mm256_setzero_si256()};
 }
 
-ZELKOR_V512_HALVES_OP vec set_pairs(long long lo0, long long hi0, long long lo1, long long hi1,
-                                    long long lo2, long long hi2, long long lo3, long long hi3) {
-  return {_mm256_set_epi64x(hi1, lo1, hi0, lo0), _mm256_set_epi64x(hi3, lo3, hi2, lo2)};
+ZELKOR_V512_HALVES_OP vec set_pairs(const std::array<long long, 8> &k) {
+  return {_mm256_set_epi64x(k[3], k[2], k[1], k[0]), _mm256_set_epi64x(k[7], k[6], k[5], k[4])};
+}
+
+ZELKOR_V512_HALVES_OP vec broadcast(__m128i x) {
+  const __m256i b = _mm256_broadcastsi128_si256(x);
+  return {b, b};
 }
 
 ZELKOR_V512_HALVES_OP vec xor2(vec a, vec b) {
   return {_mm256_xor_si256(a.lo, b.lo), _mm256_xor_si256(a.hi, b.hi)};
 }
 ZELKOR_V512_HALVES_OP vec xor3(vec a, vec b, vec c) { return xor2(xor2(a, b), c); }
+ZELKOR_V512_HALVES_OP vec and2(vec a, vec b) {
+  return {_mm256_and_si256(a.lo, b.lo), _mm256_and_si256(a.hi, b.hi)};
+}
 
 template <int imm>
 ZELKOR_V512_HALVES_OP vec clmul_lanes(vec a, vec b) {
   return {_mm256_clmulepi64_epi128(a.lo, b.lo, imm), _mm256_clmulepi64_epi128(a.hi, b.hi, imm)};
+}
+
+template <int n>
+ZELKOR_V512_HALVES_OP vec shift_lanes_down(vec a) {
+  return {_mm256_bsrli_epi128(a.lo, n), _mm256_bsrli_epi128(a.hi, n)};
+}
+
+// Runs of two lanes are the halves themselves.
+template <int G>
+ZELKOR_V512_HALVES_OP void deinterleave(vec &a, vec &b) {
+  const vec x = a, y = b;
+  if (G == 2) {
+    a = {x.lo, y.lo};
+    b = {x.hi, y.hi};
+  } else {
+    a = {_mm256_permute2x128_si256(x.lo, x.hi, 0x20), _mm256_permute2x128_si256(y.lo, y.hi, 0x20)};
+    b = {_mm256_permute2x128_si256(x.lo, x.hi, 0x31), _mm256_permute2x128_si256(y.lo, y.hi, 0x31)};
+  }
 }
 
 ZELKOR_V512_HALVES_OP __m128i sum_lanes(vec a) {
@@ -255,7 +349,75 @@ ZELKOR_V512_HALVES_OP __m128i sum_lanes(vec a) {
   return _mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
 }
 
+ZELKOR_V512_HALVES_OP __m128i dword1_of_lanes(const vec (&r)[1]) {
+  // Lanes 0 and 2 side by side in the low 128 bits, 1 and 3 in the high.
+  const __m256i t = _mm256_unpacklo_epi32(r[0].lo, r[0].hi);
+  return _mm_unpackhi_epi32(_mm256_castsi256_si128(t), _mm256_extracti128_si256(t, 1));
+}
+
+ZELKOR_V512_HALVES_OP __m128i low_lane(vec a) { return _mm256_castsi256_si128(a.lo); }
+
 }  // namespace halves
+
+// One 128-bit lane (PCLMULQDQ, SSE4.1), for the processors whose widest
+// carry-less multiply is that: a kernel body built on it keeps a vector a
+// lane, so that short chunks fold no zeros and long ones keep as many
+// independent accumulators as the multiplier's latency wants.
+#define ZELKOR_V512_LANE_TARGET ZELKOR_V512_MODEL_TARGET
+#define ZELKOR_V512_LANE_OP ZELKOR_V512_MODEL_OP
+
+namespace lane {
+
+inline constexpr int kLanes = 1;
+
+struct vec {
+  __m128i v;
+};
+
+ZELKOR_V512_LANE_OP vec load(const uint8_t *p) { return {load128(p)}; }
+
+ZELKOR_V512_LANE_OP vec load_tail(const uint8_t *p, size_t n, size_t avail) {
+  if (avail >= 16) return {tail_lane(p, n, 16, 0)};
+  alignas(16) uint8_t buf[16];
+  copy_tail(buf, p, n);
+  return load(buf);
+}
+
+ZELKOR_V512_LANE_OP vec load_tail_after(const uint8_t *p, size_t n) {
+  return {_mm_and_si128(load128(p - (16 - n)), load128(kKeepLast.data() + 48 + n))};
+}
+
+ZELKOR_V512_LANE_OP vec last_dword(uint32_t v) { return {_mm_set_epi32(static_cast<int>(v), 0, 0, 0)}; }
+
+ZELKOR_V512_LANE_OP vec set_pairs(const std::array<long long, 2> &k) {
+  return {_mm_set_epi64x(k[1], k[0])};
+}
+
+ZELKOR_V512_LANE_OP vec broadcast(__m128i x) { return {x}; }
+
+ZELKOR_V512_LANE_OP vec xor2(vec a, vec b) { return {_mm_xor_si128(a.v, b.v)}; }
+ZELKOR_V512_LANE_OP vec xor3(vec a, vec b, vec c) { return xor2(xor2(a, b), c); }
+ZELKOR_V512_LANE_OP vec and2(vec a, vec b) { return {_mm_and_si128(a.v, b.v)}; }
+
+template <int imm>
+ZELKOR_V512_LANE_OP vec clmul_lanes(vec a, vec b) {
+  return {_mm_clmulepi64_si128(a.v, b.v, imm)};
+}
+
+template <int n>
+ZELKOR_V512_LANE_OP vec shift_lanes_down(vec a) {
+  return {_mm_srli_si128(a.v, n)};
+}
+
+ZELKOR_V512_LANE_OP __m128i sum_lanes(vec a) { return a.v; }
+
+ZELKOR_V512_LANE_OP __m128i dword1_of_lanes(const vec (&r)[4]) {
+  return _mm_unpackhi_epi64(_mm_unpacklo_epi32(r[0].v, r[1].v), _mm_unpacklo_epi32(r[2].v, r[3].v));
+}
+
+ZELKOR_V512_LANE_OP __m128i low_lane(vec a) { return a.v; }
+
+}  // namespace lane
 
 }  // namespace zelkor::v512
 
