@@ -2,7 +2,8 @@
 // written in: a 512-bit vector natively on AVX-512 with VPCLMULQDQ, the same
 // operations as a model on four 128-bit lanes (PCLMULQDQ, SSE4.1) and on two
 // 256-bit halves (AVX2 with VPCLMULQDQ), and a vector of one 128-bit lane
-// for the processors whose carry-less multiply is 128 bits wide.
+// for the processors whose carry-less multiply is 128 bits wide (the
+// model's operations at one lane: v512_lanes.h is written over a count).
 //
 // A kernel's algorithm lives in one body file that its .cc includes once
 // for each set of operations it builds on, each time inside a namespace
@@ -174,91 +175,8 @@ ZELKOR_V512_NATIVE_OP __m128i low_lane(vec a) { return _mm512_maskz_extracti32x4
 }  // namespace native
 
 namespace model {
-
 inline constexpr int kLanes = 4;
-
-struct vec {
-  __m128i l[4];
-};
-
-ZELKOR_V512_MODEL_OP vec load(const uint8_t *p) {
-  return {{load128(p), load128(p + 16), load128(p + 32), load128(p + 48)}};
-}
-
-ZELKOR_V512_MODEL_OP vec load_tail(const uint8_t *p, size_t n, size_t avail) {
-  if (avail >= 16) return {{tail_lane(p, n, 64, 0), tail_lane(p, n, 64, 1), tail_lane(p, n, 64, 2),
-                            tail_lane(p, n, 64, 3)}};
-  alignas(16) uint8_t buf[64];
-  copy_tail(buf, p, n);
-  return load(buf);
-}
-
-ZELKOR_V512_MODEL_OP vec last_dword(uint32_t v) {
-  const __m128i z = _mm_setzero_si128();
-  return {{z, z, z, _mm_set_epi32(static_cast<int>(v), 0, 0, 0)}};
-}
-
-ZELKOR_V512_MODEL_OP vec first_dword(uint32_t v) {
-  const __m128i z = _mm_setzero_si128();
-  return {{_mm_cvtsi32_si128(static_cast<int>(v)), z, z, z}};
-}
-
-ZELKOR_V512_MODEL_OP vec set_pairs(const std::array<long long, 8> &k) {
-  return {{_mm_set_epi64x(k[1], k[0]), _mm_set_epi64x(k[3], k[2]), _mm_set_epi64x(k[5], k[4]),
-           _mm_set_epi64x(k[7], k[6])}};
-}
-
-ZELKOR_V512_MODEL_OP vec broadcast(__m128i x) { return {{x, x, x, x}}; }
-
-ZELKOR_V512_MODEL_OP vec xor2(vec a, vec b) {
-  for (int i = 0; i < 4; ++i) a.l[i] = _mm_xor_si128(a.l[i], b.l[i]);
-  return a;
-}
-ZELKOR_V512_MODEL_OP vec xor3(vec a, vec b, vec c) { return xor2(xor2(a, b), c); }
-ZELKOR_V512_MODEL_OP vec and2(vec a, vec b) {
-  for (int i = 0; i < 4; ++i) a.l[i] = _mm_and_si128(a.l[i], b.l[i]);
-  return a;
-}
-
-ZELKOR_V512_MODEL_OP vec load_tail_after(const uint8_t *p, size_t n) {
-  return and2(load(p - (64 - n)), load(kKeepLast.data() + n));
-}
-
-template <int imm>
-ZELKOR_V512_MODEL_OP vec clmul_lanes(vec a, vec b) {
-  for (int i = 0; i < 4; ++i) a.l[i] = _mm_clmulepi64_si128(a.l[i], b.l[i], imm);
-  return a;
-}
-
-template <int n>
-ZELKOR_V512_MODEL_OP vec shift_lanes_down(vec a) {
-  for (int i = 0; i < 4; ++i) a.l[i] = _mm_srli_si128(a.l[i], n);
-  return a;
-}
-
-template <int G>
-ZELKOR_V512_MODEL_OP void deinterleave(vec &a, vec &b) {
-  const vec x = a, y = b;
-  if (G == 2) {
-    a = {{x.l[0], x.l[1], y.l[0], y.l[1]}};
-    b = {{x.l[2], x.l[3], y.l[2], y.l[3]}};
-  } else {
-    a = {{x.l[0], x.l[2], y.l[0], y.l[2]}};
-    b = {{x.l[1], x.l[3], y.l[1], y.l[3]}};
-  }
-}
-
-ZELKOR_V512_MODEL_OP __m128i sum_lanes(vec a) {
-  return _mm_xor_si128(_mm_xor_si128(a.l[0], a.l[1]), _mm_xor_si128(a.l[2], a.l[3]));
-}
-
-ZELKOR_V512_MODEL_OP __m128i dword1_of_lanes(const vec (&r)[1]) {
-  const vec &a = r[0];
-  return _mm_unpackhi_epi64(_mm_unpacklo_epi32(a.l[0], a.l[1]), _mm_unpacklo_epi32(a.l[2], a.l[3]));
-}
-
-ZELKOR_V512_MODEL_OP __m128i low_lane(vec a) { return a.l[0]; }
-
+#include "v512_lanes.h"
 }  // namespace model
 
 // The same vector as two 256-bit halves (AVX2 with VPCLMULQDQ), for the
@@ -360,63 +278,16 @@ ZELKOR_V512_HALVES_OP __m128i low_lane(vec a) { return _mm256_castsi256_si128(a.
 }  // namespace halves
 
 // One 128-bit lane (PCLMULQDQ, SSE4.1), for the processors whose widest
-// carry-less multiply is that: a kernel body built on it keeps a vector a
-// lane, so that short chunks fold no zeros and long ones keep as many
-// independent accumulators as the multiplier's latency wants.
+// carry-less multiply is that: the model's operations on a vector of one
+// lane.  A kernel body built on it keeps a vector a lane, so that short
+// chunks fold no zeros and long ones keep as many independent accumulators
+// as the multiplier's latency wants.
 #define ZELKOR_V512_LANE_TARGET ZELKOR_V512_MODEL_TARGET
 #define ZELKOR_V512_LANE_OP ZELKOR_V512_MODEL_OP
 
 namespace lane {
-
 inline constexpr int kLanes = 1;
-
-struct vec {
-  __m128i v;
-};
-
-ZELKOR_V512_LANE_OP vec load(const uint8_t *p) { return {load128(p)}; }
-
-ZELKOR_V512_LANE_OP vec load_tail(const uint8_t *p, size_t n, size_t avail) {
-  if (avail >= 16) return {tail_lane(p, n, 16, 0)};
-  alignas(16) uint8_t buf[16];
-  copy_tail(buf, p, n);
-  return load(buf);
-}
-
-ZELKOR_V512_LANE_OP vec load_tail_after(const uint8_t *p, size_t n) {
-  return {_mm_and_si128(load128(p - (16 - n)), load128(kKeepLast.data() + 48 + n))};
-}
-
-ZELKOR_V512_LANE_OP vec last_dword(uint32_t v) { return {_mm_set_epi32(static_cast<int>(v), 0, 0, 0)}; }
-
-ZELKOR_V512_LANE_OP vec set_pairs(const std::array<long long, 2> &k) {
-  return {_mm_set_epi64x(k[1], k[0])};
-}
-
-ZELKOR_V512_LANE_OP vec broadcast(__m128i x) { return {x}; }
-
-ZELKOR_V512_LANE_OP vec xor2(vec a, vec b) { return {_mm_xor_si128(a.v, b.v)}; }
-ZELKOR_V512_LANE_OP vec xor3(vec a, vec b, vec c) { return xor2(xor2(a, b), c); }
-ZELKOR_V512_LANE_OP vec and2(vec a, vec b) { return {_mm_and_si128(a.v, b.v)}; }
-
-template <int imm>
-ZELKOR_V512_LANE_OP vec clmul_lanes(vec a, vec b) {
-  return {_mm_clmulepi64_si128(a.v, b.v, imm)};
-}
-
-template <int n>
-ZELKOR_V512_LANE_OP vec shift_lanes_down(vec a) {
-  return {_mm_srli_si128(a.v, n)};
-}
-
-ZELKOR_V512_LANE_OP __m128i sum_lanes(vec a) { return a.v; }
-
-ZELKOR_V512_LANE_OP __m128i dword1_of_lanes(const vec (&r)[4]) {
-  return _mm_unpackhi_epi64(_mm_unpacklo_epi32(r[0].v, r[1].v), _mm_unpacklo_epi32(r[2].v, r[3].v));
-}
-
-ZELKOR_V512_LANE_OP __m128i low_lane(vec a) { return a.v; }
-
+#include "v512_lanes.h"
 }  // namespace lane
 
 }  // namespace zelkor::v512
