@@ -36,16 +36,17 @@ inline constexpr std::array<uint32_t, 65> kStartShift = [] {
   for (int n = 0; n <= 64; ++n) t[n] = gf2::x_pow(P, 8 * n - 32);
   return t;
 }();
-inline constexpr std::array<uint32_t, 65> kShortInit = [] {
-  std::array<uint32_t, 65> t{};
-  for (int n = 0; n <= 64; ++n) t[n] = gf2::mul_mod(P, kInit, kStartShift[n]);
+
+// The same for R all ones, as the last lane of that window: a load, where
+// placing the dword would wait on its own load first.
+struct alignas(16) start_lane_t {
+  uint32_t dwords[4];
+};
+inline constexpr std::array<start_lane_t, 65> kStartLanes = [] {
+  std::array<start_lane_t, 65> t{};
+  for (int n = 0; n <= 64; ++n) t[n].dwords[3] = gf2::mul_mod(P, kInit, kStartShift[n]);
   return t;
 }();
-
-// The same for a chunk continued from any register.
-inline uint32_t start_value(uint32_t reg, size_t n) {
-  return reg == kInit ? kShortInit[n] : gf2::mul_mod(P, reg, kStartShift[n]);
-}
 
 // The multipliers of the 128 -> 64 step (by x^96 and x^64), and Barrett's
 // pair (P, mu).

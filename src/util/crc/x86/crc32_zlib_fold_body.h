@@ -9,7 +9,7 @@
 // A window is one vector, kLanes lanes of crc32_zlib_fold.h's kind.  Every
 // chunk starts with a window that holds its first r = 1..kWindow bytes
 // behind kWindow - r zeros (zeros in front of a message change nothing once
-// the start value's share is added, kShortInit[r]), so that all the windows
+// the start register's share is added, kStartLanes[r]), so that all the windows
 // after it are whole and no chunk has a tail; at one lane that wastes no
 // multiply, as the tail's fold would have cost one.  Chunks go four at a
 // time: their windows are folded forward (one accumulator per chunk for
@@ -36,11 +36,18 @@ inline constexpr long long kWindowBits = 8 * kWindow;
 // The bytes of a chunk of len >= 1 that its first window holds.
 constexpr size_t first_bytes(size_t len) { return len - kWindow * ((len - 1) / kWindow); }
 
+// The share of a register R that starts a chunk whose first window holds r
+// of its bytes, in the last lane of that window.
+ZELKOR_V512 __m128i start_lane(uint32_t reg, size_t r) {
+  if (reg == kInit) return _mm_load_si128(reinterpret_cast<const __m128i *>(&kStartLanes[r]));
+  return _mm_set_epi32(static_cast<int>(gf2::mul_mod(P, reg, kStartShift[r])), 0, 0, 0);
+}
+
 // The first window of the chunk of len bytes at p, whose call's data start
 // at `from`.  Its register starts at reg.
 ZELKOR_V512 vec first_window(const uint8_t *p, size_t r, size_t len, const uint8_t *from,
                              uint32_t reg) {
-  const vec start = last_dword(start_value(reg, r));
+  const vec start = last_lane(start_lane(reg, r));
   if (r == kWindow) return xor2(load(p), start);  // chunks of whole windows: no mask to apply
   if (static_cast<size_t>(p - from) >= kWindow - r) return xor2(load_tail_after(p, r), start);
   return xor2(load_tail(p, r, len), start);
@@ -58,15 +65,20 @@ ZELKOR_V512 void windows_lockstep(const uint8_t *p, size_t cs, const uint8_t *fr
     for (int g = 0; g < G; ++g) x[g] = fold_add<P, kWindowBits>(x[g], load(p + g * cs + off));
 }
 
-// The N vectors from m, each Step bits before the next, moved to where the
-// last one stands and added.  The folds are independent; only their sums
-// wait for each other.
-template <long long Step, int N, int I = 0>
+// Of the N vectors in m, each Step bits before the next, m[I .. I + L)
+// moved to where the last one stands and added.  Every move is independent
+// and the sums go as a tree, so that eight accumulators join no slower
+// than two.
+template <long long Step, int N, int I = 0, int L = N>
 ZELKOR_V512 vec fold_together(const vec (&m)[N]) {
-  if constexpr (I == N - 1)
+  if constexpr (L == 1 && I == N - 1)
     return m[I];
+  else if constexpr (L == 1)
+    return fold<P, Step *(N - 1 - I)>(m[I]);
+  else if constexpr (L == 2)
+    return fold_add<P, Step *(N - 1 - I)>(m[I], fold_together<Step, N, I + 1, 1>(m));
   else
-    return fold_add<P, Step *(N - 1 - I)>(m[I], fold_together<Step, N, I + 1>(m));
+    return xor2(fold_together<Step, N, I, L / 2>(m), fold_together<Step, N, I + L / 2, L - L / 2>(m));
 }
 
 // One chunk of more than A - 1 windows on A accumulators, folded to one

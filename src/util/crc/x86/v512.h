@@ -76,11 +76,26 @@ ZELKOR_V512_MODEL_OP __m128i tail_lane(const uint8_t *p, size_t n, size_t window
   return _mm_shuffle_epi8(load128(p + (at > 0 ? at : 0)), load128(kShiftUp.data() + keep));
 }
 
-// The same where fewer than 16 bytes may be read: through a buffer.
-template <size_t kWindowBytes>
-ZELKOR_V512_MODEL_OP void copy_tail(uint8_t (&buf)[kWindowBytes], const uint8_t *p, size_t n) {
-  std::memset(buf, 0, kWindowBytes);
-  std::memcpy(buf + kWindowBytes - n, p, n);
+// The n (1..15) bytes at p as the last n of a lane, zeros before them,
+// reading nothing else: two loads that may overlap (the bytes that they
+// share are the same), which spares a copy through memory.
+ZELKOR_V512_MODEL_OP __m128i short_lane(const uint8_t *p, size_t n) {
+  const auto load = [](const uint8_t *q, size_t bytes) {
+    uint64_t v = 0;
+    std::memcpy(&v, q, bytes);
+    return v;
+  };
+  uint64_t lo = 0, hi;
+  if (n >= 8) {
+    hi = load(p + n - 8, 8);
+    if (n > 8) lo = load(p, 8) << (8 * (16 - n));
+  } else {
+    const uint64_t v = n >= 4 ? load(p, 4) | load(p + n - 4, 4) << (8 * (n - 4))
+                              : p[0] | uint64_t{p[n / 2]} << (8 * (n / 2)) |
+                                    uint64_t{p[n - 1]} << (8 * (n - 1));
+    hi = v << (8 * (8 - n));
+  }
+  return _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo));
 }
 
 namespace native {
@@ -94,7 +109,8 @@ struct vec {
 ZELKOR_V512_NATIVE_OP vec load(const uint8_t *p) { return {_mm512_loadu_si512(p)}; }
 
 // The n (1..64) bytes at p as the last n bytes of a vector, zeros before
-// them, where the chunk from p has `avail` bytes.  The masked-off bytes
+// them, where the chunk from p has `avail` bytes (the other layers use it:
+// below 16, n is all there is).  The masked-off bytes
 // below p are never read: masked loads do not fault on them, and the
 // address is formed as an integer.
 ZELKOR_V512_NATIVE_OP vec load_tail(const uint8_t *p, size_t n, size_t /*avail*/) {
@@ -109,10 +125,8 @@ ZELKOR_V512_NATIVE_OP vec load_tail_after(const uint8_t *p, size_t n) {
   return {_mm512_and_si512(_mm512_loadu_si512(p - (64 - n)), _mm512_loadu_si512(kKeepLast.data() + n))};
 }
 
-// v in the vector's last four bytes (dword 15), zeros elsewhere.
-ZELKOR_V512_NATIVE_OP vec last_dword(uint32_t v) {
-  return {_mm512_maskz_set1_epi32(0x8000, static_cast<int>(v))};
-}
+// x in the vector's last lane, zeros in the others.
+ZELKOR_V512_NATIVE_OP vec last_lane(__m128i x) { return {_mm512_maskz_broadcast_i32x4(0xF000, x)}; }
 
 // v in the vector's first four bytes (dword 0), zeros elsewhere.
 ZELKOR_V512_NATIVE_OP vec first_dword(uint32_t v) {
@@ -200,22 +214,19 @@ ZELKOR_V512_HALVES_OP __m256i load256(const uint8_t *p) {
 
 ZELKOR_V512_HALVES_OP vec load(const uint8_t *p) { return {load256(p), load256(p + 32)}; }
 
+ZELKOR_V512_HALVES_OP vec last_lane(__m128i x) {
+  return {_mm256_setzero_si256(), _mm256_inserti128_si256(_mm256_setzero_si256(), x, 1)};
+}
+
 ZELKOR_V512_HALVES_OP vec load_tail(const uint8_t *p, size_t n, size_t avail) {
-  if (avail >= 16)
-    return {_mm256_set_m128i(tail_lane(p, n, 64, 1), tail_lane(p, n, 64, 0)),
-            _mm256_set_m128i(tail_lane(p, n, 64, 3), tail_lane(p, n, 64, 2))};
-  alignas(32) uint8_t buf[64];
-  copy_tail(buf, p, n);
-  return load(buf);
+  if (avail < 16) return last_lane(short_lane(p, n));
+  return {_mm256_set_m128i(tail_lane(p, n, 64, 1), tail_lane(p, n, 64, 0)),
+          _mm256_set_m128i(tail_lane(p, n, 64, 3), tail_lane(p, n, 64, 2))};
 }
 
 ZELKOR_V512_HALVES_OP vec load_tail_after(const uint8_t *p, size_t n) {
   const vec x = load(p - (64 - n)), keep = load(kKeepLast.data() + n);
   return {_mm256_and_si256(x.lo, keep.lo), _mm256_and_si256(x.hi, keep.hi)};
-}
-
-ZELKOR_V512_HALVES_OP vec last_dword(uint32_t v) {
-  return {_mm256_setzero_si256(), _mm256_set_epi32(static_cast<int>(v), 0, 0, 0, 0, 0, 0, 0)};
 }
 
 ZELKOR_V512_HALVES_OP vec first_dword(uint32_t v) {

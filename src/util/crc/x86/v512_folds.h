@@ -23,6 +23,14 @@ constexpr std::array<long long, 2 * kLanes> lane_multipliers() {
   return k;
 }
 
+// Every lane moved forward by D bits.
+template <uint32_t Poly, long long D>
+ZELKOR_V512 vec fold(vec x) {
+  constexpr std::array<long long, 2 * kLanes> pairs = lane_multipliers<Poly, D, 0>();
+  const vec k = set_pairs(pairs);
+  return xor2(clmul_lanes<0x00>(x, k), clmul_lanes<0x11>(x, k));
+}
+
 // Every lane moved forward by D bits, and the data found there added.
 template <uint32_t Poly, long long D>
 ZELKOR_V512 vec fold_add(vec x, vec data) {

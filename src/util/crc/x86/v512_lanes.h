@@ -17,21 +17,17 @@ ZELKOR_V512_MODEL_OP vec load(const uint8_t *p) {
   return a;
 }
 
-ZELKOR_V512_MODEL_OP vec load_tail(const uint8_t *p, size_t n, size_t avail) {
-  if (avail >= 16) {
-    vec a;
-    for (int i = 0; i < kLanes; ++i) a.l[i] = tail_lane(p, n, 16 * kLanes, i);
-    return a;
-  }
-  alignas(16) uint8_t buf[16 * kLanes];
-  copy_tail(buf, p, n);
-  return load(buf);
-}
-
-ZELKOR_V512_MODEL_OP vec last_dword(uint32_t v) {
+ZELKOR_V512_MODEL_OP vec last_lane(__m128i x) {
   vec a;
   for (int i = 0; i < kLanes - 1; ++i) a.l[i] = _mm_setzero_si128();
-  a.l[kLanes - 1] = _mm_set_epi32(static_cast<int>(v), 0, 0, 0);
+  a.l[kLanes - 1] = x;
+  return a;
+}
+
+ZELKOR_V512_MODEL_OP vec load_tail(const uint8_t *p, size_t n, size_t avail) {
+  if (avail < 16) return last_lane(short_lane(p, n));
+  vec a;
+  for (int i = 0; i < kLanes; ++i) a.l[i] = tail_lane(p, n, 16 * kLanes, i);
   return a;
 }
 
