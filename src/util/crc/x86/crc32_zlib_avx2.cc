@@ -28,6 +28,9 @@ using namespace v512::lane;
 
 }  // namespace
 
+// Two accumulators of 64 bytes a long chunk, four 256-bit registers: what a
+// 256-bit multiplier of latency 4..8 keeps busy beside the loads; from 128
+// bytes a chunk has both.
 __attribute__((target(ZELKOR_V512_HALVES_TARGET))) void crc32_zlib_vpclmul_avx2_chunks(
     const uint8_t *data, size_t chunk_size, size_t n_chunks, uint32_t *words) {
   halves_copy::chunks<2, 128>(data, chunk_size, n_chunks, words);

@@ -19,8 +19,8 @@
 // read with a masked load, or lane by lane, only where the bytes before it
 // may not be read (the first chunk of a call): a masked load is slow when
 // it misses the cache.  Groups of chunks walked side by side are fetched
-// ahead out of memory; one long chunk is a single stream, which the
-// hardware fetches well on its own.
+// ahead out of memory, beyond one lane; one long chunk is a single stream,
+// which the hardware fetches well on its own.
 //
 // What suits a width is the copy's to choose, as template arguments of its
 // entry points: A, the accumulators of a long chunk (enough that the
@@ -193,7 +193,9 @@ ZELKOR_V512 void chunks(const uint8_t *p, size_t cs, size_t n, uint32_t *words) 
     for (; n > 0; --n) *words++ = stored_word(kInit);
     return;
   }
-  const bool prefetch = n * cs >= kPrefetchMin;
+  // (At one lane the folds go slowly enough for the hardware's own fetching
+  // ahead, and fetching by hand only costs.)
+  const bool prefetch = kLanes > 1 && n * cs >= kPrefetchMin;
   const uint8_t *const from = p;
   vec x[4];
   for (; n >= 4; n -= 4, p += 4 * cs, words += 4) {
