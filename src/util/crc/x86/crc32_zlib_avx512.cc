@@ -13,16 +13,20 @@ namespace {
 namespace native_copy {
 using namespace v512::native;
 #define ZELKOR_V512 ZELKOR_V512_NATIVE_OP
+#define ZELKOR_V512_SHARED __attribute__((target(ZELKOR_V512_NATIVE_TARGET))) inline
 #include "v512_folds.h"
 #include "crc32_zlib_fold_body.h"
+#undef ZELKOR_V512_SHARED
 #undef ZELKOR_V512
 }  // namespace native_copy
 
 namespace model_copy {
 using namespace v512::model;
 #define ZELKOR_V512 ZELKOR_V512_MODEL_OP
+#define ZELKOR_V512_SHARED __attribute__((target(ZELKOR_V512_MODEL_TARGET))) inline
 #include "v512_folds.h"
 #include "crc32_zlib_fold_body.h"
+#undef ZELKOR_V512_SHARED
 #undef ZELKOR_V512
 }  // namespace model_copy
 

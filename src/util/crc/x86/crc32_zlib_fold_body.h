@@ -86,7 +86,7 @@ ZELKOR_V512 vec fold_together(const vec (&m)[N]) {
 // folded at the start, where their latency hides behind the other
 // accumulators' first loads.
 template <int A>
-ZELKOR_V512 vec window_long(const uint8_t *p, size_t len, const uint8_t *from,
+ZELKOR_V512_SHARED vec window_long(const uint8_t *p, size_t len, const uint8_t *from,
                             uint32_t reg = kInit) {
   constexpr size_t kRound = A * kWindow;
   const size_t r = first_bytes(len);

@@ -12,8 +12,10 @@ namespace {
 namespace lane_copy {
 using namespace v512::lane;
 #define ZELKOR_V512 ZELKOR_V512_LANE_OP
+#define ZELKOR_V512_SHARED __attribute__((target(ZELKOR_V512_LANE_TARGET))) inline
 #include "v512_folds.h"
 #include "crc32_zlib_fold_body.h"
+#undef ZELKOR_V512_SHARED
 #undef ZELKOR_V512
 }  // namespace lane_copy
 
