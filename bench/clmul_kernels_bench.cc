@@ -58,19 +58,26 @@ void engine_tables(const uint8_t *data, size_t len, size_t cs, uint32_t *words) 
   bulk_crc(data, len, words, CRC32_ZLIB_POLYNOMIAL, static_cast<int>(cs), nullptr);
 }
 
-// A peer, or a row of the tier table (null for the peers).
+// A peer, or a row of the tier table (null for the peers) as it runs
+// natively or as its model.
 struct impl {
   std::string name;
   chunk_fn fn;
   const zelkor::tier_row *row = nullptr;
+  bool model = false;
 };
 
-// Every CRC-32 kernel of the table, then the peers.
+// Every CRC-32 kernel of the table, each model after its native kernel (a
+// model is no tier of its own, but its speed shows what the same body costs
+// on 128-bit operations), then the peers.
 std::vector<impl> impls() {
   std::vector<impl> out;
-  for (const zelkor::tier_row &r : zelkor::tier_rows())
-    if (r.poly == zelkor::crc_poly::crc32_zlib && r.native.chunks != nullptr)
-      out.push_back({std::string("clmul_") + r.name, nullptr, &r});
+  for (const zelkor::tier_row &r : zelkor::tier_rows()) {
+    if (r.poly != zelkor::crc_poly::crc32_zlib || r.native.chunks == nullptr) continue;
+    out.push_back({std::string("clmul_") + r.name, nullptr, &r});
+    if (r.model.chunks != nullptr)
+      out.push_back({std::string("clmul_") + r.name + "_model", nullptr, &r, true});
+  }
   out.push_back({"isal_crc32_gzip_refl", per_chunk<isal_one>});
   out.push_back({"zlib_crc32", per_chunk<zlib_one>});
   out.push_back({"engine_tables", engine_tables});
@@ -79,7 +86,7 @@ std::vector<impl> impls() {
 
 void call(const impl &im, const uint8_t *data, size_t len, size_t cs, uint32_t *words) {
   if (im.row != nullptr)
-    kernel(im.row->native, data, len, cs, words);
+    kernel(im.model ? im.row->model : im.row->native, data, len, cs, words);
   else
     im.fn(data, len, cs, words);
 }
@@ -145,7 +152,9 @@ int main(int argc, char **argv) {
   static const std::vector<impl> all = impls();
   for (const auto &c : kCases)
     for (const auto &im : all) {
-      if (im.row != nullptr && !zelkor::runs_here(*im.row, features)) continue;
+      if (im.row != nullptr && !(im.model ? zelkor::model_runs_here(*im.row, features)
+                                          : zelkor::runs_here(*im.row, features)))
+        continue;
       benchmark::RegisterBenchmark((std::string("crc32/") + c.name + "/" + im.name).c_str(),
                                    [&im, &c](benchmark::State &s) { run(s, im, c); });
     }

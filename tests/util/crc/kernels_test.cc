@@ -7,6 +7,8 @@
 // valgrind, most of the wide ones).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -187,6 +189,37 @@ TEST_P(Kernel, EveryAlignment) {
       ASSERT_EQ(one_word(base + align, cs + 5), one) << "alignment " << align;
     }
   }
+}
+
+// A kernel may read around a chunk only within the data it was handed: the
+// data begin right after a page that faults when read and end right before
+// another, so that a read outside them stops the test.  (Chunks at the
+// start of a call, and lone chunks, are where a first window must not look
+// before its bytes.)
+TEST_P(Kernel, ReadsNothingOutsideTheData) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  constexpr size_t kSpan = 3 * 4096;  // readable bytes between the guards
+  const size_t total = kSpan + 2 * page;
+  void *region = mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(region, MAP_FAILED);
+  uint8_t *const data = static_cast<uint8_t *>(region) + page;
+  ASSERT_EQ(mprotect(data, kSpan, PROT_READ | PROT_WRITE), 0);
+  const auto bytes = reference::random_bytes(kSpan, 19);
+  std::memcpy(data, bytes.data(), kSpan);
+  const uint8_t *const first = data, *const end = data + kSpan;
+  std::vector<size_t> sizes;
+  for (size_t cs = 1; cs <= 70; cs += sweep::step(70)) sizes.push_back(cs);
+  for (size_t cs : {100, 127, 129, 255, 1000, 1023, 1025, 4095}) sizes.push_back(cs);
+  for (size_t cs : sizes) {
+    for (size_t n : {1, 2, 3, 5}) {
+      if (n * cs > kSpan) continue;
+      for (const uint8_t *p : {first, end - n * cs})
+        ASSERT_EQ(chunks(p, cs, n), want_words(p, cs, n)) << "chunk size " << cs << ", count " << n;
+    }
+    ASSERT_EQ(one_word(first, cs), want(first, cs)) << "length " << cs;
+    ASSERT_EQ(one_word(end - cs, cs), want(end - cs, cs)) << "length " << cs;
+  }
+  munmap(region, total);
 }
 
 INSTANTIATE_TEST_SUITE_P(Crc, Kernel, testing::ValuesIn(all_kernels()),
