@@ -147,17 +147,17 @@ template <int K, int M, int S, size_t kFoldFrom>
 ZELKOR_V512 void chunks(const uint8_t *data, size_t cs, size_t n, uint32_t *words) {
   static_assert(kFoldFrom >= 64, "a folded chunk needs a whole window");
   if (cs < kFoldFrom) return chains::chunks<step, S>(data, cs, n, words);
-#ifdef ZELKOR_V512_RUNTIME_SIZES_ONLY  // instrumented builds: see src/CMakeLists.txt
-  return hybrid_chunks_n<K, M, 0>(data, cs, n, words);
-#else
 #define ZELKOR_CASE(size) \
   case size: return hybrid_chunks_n<K, M, size>(data, cs, n, words);
   switch (cs) {
+#if !defined(ZELKOR_INSTRUMENTED_SIZES)
     ZELKOR_COMMON_CHUNK_SIZES(ZELKOR_CASE)
+#elif ZELKOR_INSTRUMENTED_SIZES == 512  // instrumented builds: see src/CMakeLists.txt
+    ZELKOR_CASE(512)
+#endif
     default: return hybrid_chunks_n<K, M, 0>(data, cs, n, words);
   }
 #undef ZELKOR_CASE
-#endif
 }
 
 ZELKOR_V512 uint32_t one(uint32_t reg, const uint8_t *data, size_t len) {
