@@ -221,12 +221,6 @@ void counting_routine(uint32_t *c1, uint32_t *c2, uint32_t *c3, const uint8_t *p
   g_inner(c1, c2, c3, p, bs, nb);
 }
 
-struct slot_guard {
-  crc_pipelined_func_t *slot;
-  crc_pipelined_func_t saved = *slot;
-  ~slot_guard() { *slot = saved; }
-};
-
 TEST_P(Driver, InstalledRoutineIsCalledThreeChunksAtATime) {
   const auto data = reference::random_bytes(8 * 100 + 30, 31);  // 8 whole chunks + 30 bytes
   const std::vector<std::pair<size_t, int>> expected = {{100, 3}, {100, 3}, {100, 2}, {30, 1}};
@@ -242,9 +236,8 @@ TEST_P(Driver, InstalledRoutineIsCalledThreeChunksAtATime) {
        zelkor::engine_table_routines().pipelined_crc32_zlib_sb8},
   };
   for (const type_case &t : types) {
-    slot_guard restore{t.slot};
     g_inner = t.inner;
-    *t.slot = counting_routine;
+    tiers::slot_override installed(*t.slot, counting_routine);
     const auto want = reference::stored_words(t.type, data.data(), data.size(), 100);
     std::vector<uint32_t> sums(want.size());
     g_calls.clear();

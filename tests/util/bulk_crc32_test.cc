@@ -8,6 +8,7 @@
 #include "bulk_crc32.h"
 #include "bulk_crc32_internal.h"
 #include "crc_reference.h"
+#include "engine_tiers.h"
 
 namespace {
 
@@ -173,21 +174,6 @@ TEST(BulkCrc, EmptyDataReadsAndWritesNothing) {
   }
 }
 
-// Swaps a dispatch slot for the life of a test.
-class SlotOverride {
- public:
-  SlotOverride(crc_pipelined_func_t &slot, crc_pipelined_func_t with) : slot_(slot), saved_(slot) {
-    slot_ = with;
-  }
-  ~SlotOverride() { slot_ = saved_; }
-  SlotOverride(const SlotOverride &) = delete;
-  SlotOverride &operator=(const SlotOverride &) = delete;
-
- private:
-  crc_pipelined_func_t &slot_;
-  crc_pipelined_func_t saved_;
-};
-
 // Stored CRC32C words do not depend on which routine the slot holds.
 TEST(BulkCrc, Crc32cWordsAreTheSameWhicheverRoutineTheSlotHolds) {
   const auto data = reference::random_bytes(4096 + 77, 8);
@@ -197,7 +183,7 @@ TEST(BulkCrc, Crc32cWordsAreTheSameWhicheverRoutineTheSlotHolds) {
     on_tables.assign(data.size() / bpc + 1, 0);
     ASSERT_EQ(bulk_crc(data.data(), data.size(), as_loaded.data(), CRC32C_POLYNOMIAL, bpc, nullptr), 0);
     {
-      SlotOverride tables(pipelined_crc32c_func, zelkor::engine_table_routines().pipelined_crc32c_sb8);
+      tiers::slot_override tables(pipelined_crc32c_func, zelkor::engine_table_routines().pipelined_crc32c_sb8);
       ASSERT_EQ(bulk_crc(data.data(), data.size(), on_tables.data(), CRC32C_POLYNOMIAL, bpc, nullptr), 0);
     }
     EXPECT_EQ(as_loaded, on_tables) << bpc;
