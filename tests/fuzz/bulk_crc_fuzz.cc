@@ -192,7 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size) {
 
   tiers::restore_on_exit restore;
   const crc_pipelined_func_t tables = zelkor::engine_table_routines().pipelined_crc32c_sb8;
-  tiers::slot_override slot(pipelined_crc32c_func, fc.tables_in_slot ? tables : pipelined_crc32c_func);
+  tiers::slot_override slot(pipelined_crc32c_func,
+                            fc.tables_in_slot ? tables : pipelined_crc32c_func);
   // The list holds only tiers that run here.
   if (!fc.tables_in_slot && !tiers::force(fc.tier)) std::abort();
 
