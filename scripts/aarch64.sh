@@ -12,12 +12,12 @@ case "$(uname -m)" in
     scripts/install-deps.sh
     cmake --preset aarch64
     cmake --build --preset aarch64
-    ctest --preset aarch64
+    ctest --preset aarch64 --parallel "$(nproc)"
     ;;
   aarch64)
     cmake --preset release
     cmake --build --preset release
-    ctest --test-dir build/release --output-on-failure -L '^aarch64$'
+    ctest --test-dir build/release --output-on-failure --parallel "$(nproc)" -L '^aarch64$'
     ;;
   *)
     echo "aarch64 stage: skipped, no cross build from $(uname -m)"

@@ -18,23 +18,27 @@ stage() {
 # Configures and builds one preset (release, asan, tsan).
 build() { cmake --preset "$1" && cmake --build --preset "$1"; }
 
+# As many tests at once as this machine has processors: the presets fix no
+# number, since they serve any machine.
+jobs=$(nproc)
+
 stage configure cmake --preset release
 stage build cmake --build --preset release
-stage unit ctest --preset unit
-stage valgrind ctest --preset valgrind
-stage program ctest --preset program
+stage unit ctest --preset unit --parallel "$jobs"
+stage valgrind ctest --preset valgrind --parallel "$jobs"
+stage program ctest --preset program --parallel "$jobs"
 if [ "$(uname -m)" = x86_64 ]; then
-  stage qemu ctest --preset qemu
+  stage qemu ctest --preset qemu --parallel "$jobs"
 else
   echo "=== stage qemu: skipped, its emulated x86-64 processors need an x86-64 host"
 fi
 stage aarch64 scripts/aarch64.sh
-stage jvm ctest --preset jvm
-stage nss ctest --preset nss
-stage soak ctest --preset soak
-stage package ctest --preset package
+stage jvm ctest --preset jvm --parallel "$jobs"
+stage nss ctest --preset nss --parallel "$jobs"
+stage soak ctest --preset soak --parallel "$jobs"
+stage package ctest --preset package --parallel "$jobs"
 stage asan-build build asan
-stage asan ctest --preset asan
+stage asan ctest --preset asan --parallel "$jobs"
 stage tsan-build build tsan
-stage tsan ctest --preset tsan
+stage tsan ctest --preset tsan --parallel "$jobs"
 stage fuzz scripts/fuzz.sh

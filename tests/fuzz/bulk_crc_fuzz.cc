@@ -191,9 +191,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size) {
   const int bpc = chunk_size(chunk_choice, len);
 
   tiers::restore_on_exit restore;
-  const crc_pipelined_func_t slot = pipelined_crc32c_func;
-  if (fc.tables_in_slot) pipelined_crc32c_func = zelkor::engine_table_routines().pipelined_crc32c_sb8;
-  else if (!tiers::force(fc.tier)) std::abort();  // the list holds only tiers that run here
+  const crc_pipelined_func_t tables = zelkor::engine_table_routines().pipelined_crc32c_sb8;
+  tiers::slot_override slot(pipelined_crc32c_func,
+                            fc.tables_in_slot ? tables : pipelined_crc32c_func);
+  // The list holds only tiers that run here.
+  if (!fc.tables_in_slot && !tiers::force(fc.tier)) std::abort();
 
   if (fc.unknown_type || bpc < 1) {
     // Rejected: both codes, nothing written, nothing filled.  Each word of
@@ -206,7 +208,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size) {
     for (uint32_t i = 0; i < 4; ++i) CHECK_EQ(sums[i], i + 1, "sums written by a rejected call");
     CHECK_EQ(err.got_crc + err.expected_crc, 11u, "record written by a rejected call");
     CHECK_EQ(err.bad_data, nullptr, "record written by a rejected call");
-    pipelined_crc32c_func = slot;
     return 0;
   }
 
@@ -234,6 +235,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t size) {
     verify_and_check(data, len, sums, type, bpc, {});
   }
   std::free(sums);
-  pipelined_crc32c_func = slot;
   return 0;
 }

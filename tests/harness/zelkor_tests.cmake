@@ -23,19 +23,26 @@ if(ZELKOR_AARCH64 AND CMAKE_CROSSCOMPILING)
 else()
   set(ZELKOR_AARCH64_CROSS OFF)
 endif()
-set(_zelkor_test_values NAME TIMEOUT SKIP_RETURN_CODE PASS_REGULAR_EXPRESSION)
-set(_zelkor_test_lists COMMAND LABELS ENVIRONMENT EMULATE)
+set(_zelkor_test_values NAME TIMEOUT SKIP_RETURN_CODE)
+# Patterns are lists: a test may give several of either kind.
+set(_zelkor_test_lists COMMAND LABELS ENVIRONMENT PASS_REGULAR_EXPRESSION FAIL_REGULAR_EXPRESSION
+                       EMULATE)
 
 # zelkor_test(NAME <name> COMMAND <program target or command> [<args>...]
 #             LABELS <labels>... [TIMEOUT <seconds>] [SKIP_RETURN_CODE <code>]
-#             [ENVIRONMENT <VAR=value>...] [PASS_REGULAR_EXPRESSION <regex>]
+#             [ENVIRONMENT <VAR=value>...] [PASS_REGULAR_EXPRESSION <regex>...]
+#             [FAIL_REGULAR_EXPRESSION <regex>...]
 #             [EMULATE <cpu>...] [VALGRIND] [AARCH64 | AARCH64_HWCAP | HOST])
 #
+# Every run below carries the test's timeout, skip code, patterns and
+# environment (_zelkor_add_run); a run adds its own label in place of the
+# test's, and what its runner needs.
 # EMULATE runs the same command again on each named processor, which must be
 # one of ZELKOR_EMULATED_CPUS, under qemu-user (x86-64 hosts; label qemu).
-# VALGRIND runs it under memcheck (label valgrind, at most 600 s), except in
-# a sanitizer build, whose runtime valgrind cannot host.  Both runs are slow,
-# so they sample the sweeps, and both skip (77) where their tool is missing.
+# VALGRIND runs it under memcheck (label valgrind, 600 s in place of the
+# test's timeout), except in a sanitizer build, whose runtime valgrind cannot
+# host.  Both runs are slow, so they sample the sweeps (ZELKOR_SWEEP=quick),
+# and both skip (77) where their tool is missing.
 # AARCH64: a cross build for aarch64 declares it too, and runs it under
 # qemu-aarch64 (label aarch64); a cross build has no other tests.
 # AARCH64_HWCAP: the same, and on aarch64 it runs again with processor
@@ -71,13 +78,7 @@ function(zelkor_test)
   endif()
 
   if(ZELKOR_AARCH64_CROSS AND arg_HOST)
-    add_test(NAME ${name}.aarch64 COMMAND ${program} ${arg_COMMAND})
-    set_tests_properties(${name}.aarch64 PROPERTIES LABELS aarch64)
-    foreach(property TIMEOUT SKIP_RETURN_CODE ENVIRONMENT)
-      if(DEFINED arg_${property})
-        set_tests_properties(${name}.aarch64 PROPERTIES ${property} "${arg_${property}}")
-      endif()
-    endforeach()
+    _zelkor_add_run(${name}.aarch64 LABELS aarch64 COMMAND ${program} ${arg_COMMAND})
     return()
   endif()
   if(ZELKOR_AARCH64 AND arg_AARCH64)
@@ -88,46 +89,73 @@ function(zelkor_test)
     if(NOT ZELKOR_AARCH64_CROSS)
       list(REMOVE_ITEM runs aarch64)  # the plain run below
     endif()
+    # qemu-aarch64 runs the whole sweeps in seconds: they are not sampled.
     foreach(run IN LISTS runs)
-      add_test(NAME ${name}.${run}
-               COMMAND ${ZELKOR_TEST_HARNESS}/run_aarch64.sh ${run}
-                       $<TARGET_FILE:zelkor_hwcap_shim> ${program} ${arg_COMMAND})
-      # qemu-aarch64 runs the whole sweeps in seconds: they are not sampled.
-      set_tests_properties(${name}.${run} PROPERTIES LABELS aarch64 SKIP_RETURN_CODE 77)
-      if(DEFINED arg_ENVIRONMENT)
-        set_tests_properties(${name}.${run} PROPERTIES ENVIRONMENT "${arg_ENVIRONMENT}")
-      endif()
-      if(DEFINED arg_TIMEOUT)
-        set_tests_properties(${name}.${run} PROPERTIES TIMEOUT ${arg_TIMEOUT})
-      endif()
+      _zelkor_add_run(${name}.${run} LABELS aarch64 SKIP_RETURN_CODE 77
+        COMMAND ${ZELKOR_TEST_HARNESS}/run_aarch64.sh ${run} $<TARGET_FILE:zelkor_hwcap_shim>
+                ${program} ${arg_COMMAND})
     endforeach()
   endif()
   if(ZELKOR_AARCH64_CROSS)
     return()
   endif()
 
-  add_test(NAME ${name} COMMAND ${program} ${arg_COMMAND})
-  set_tests_properties(${name} PROPERTIES LABELS "${arg_LABELS}")
-  foreach(property TIMEOUT SKIP_RETURN_CODE PASS_REGULAR_EXPRESSION ENVIRONMENT)
-    if(DEFINED arg_${property})
-      set_tests_properties(${name} PROPERTIES ${property} "${arg_${property}}")
-    endif()
-  endforeach()
-
-  set(sampled ${arg_ENVIRONMENT} ZELKOR_SWEEP=quick)
+  _zelkor_add_run(${name} LABELS ${arg_LABELS} COMMAND ${program} ${arg_COMMAND})
   if(ZELKOR_X86_64)
     foreach(cpu IN LISTS arg_EMULATE)
-      add_test(NAME ${name}.${cpu}
-               COMMAND ${ZELKOR_TEST_HARNESS}/run_emulated.sh ${cpu} ${program} ${arg_COMMAND})
-      set_tests_properties(${name}.${cpu} PROPERTIES LABELS qemu
-                           ENVIRONMENT "${sampled}" SKIP_RETURN_CODE 77)
+      _zelkor_add_run(${name}.${cpu} LABELS qemu SKIP_RETURN_CODE 77 EXTRA_ENV ZELKOR_SWEEP=quick
+        COMMAND ${ZELKOR_TEST_HARNESS}/run_emulated.sh ${cpu} ${program} ${arg_COMMAND})
     endforeach()
   endif()
   if(arg_VALGRIND AND NOT ZELKOR_SANITIZER)
-    add_test(NAME ${name}.valgrind
-             COMMAND ${ZELKOR_TEST_HARNESS}/run_valgrind.sh ${program} ${arg_COMMAND})
-    set_tests_properties(${name}.valgrind PROPERTIES LABELS valgrind
-                         ENVIRONMENT "${sampled}" SKIP_RETURN_CODE 77 TIMEOUT 600)
+    # CTest passes output that matches a pass pattern whatever the exit
+    # status, which is how memcheck reports its errors: with a pass pattern,
+    # memcheck's error summary fails the run.
+    set(memcheck_verdict "")
+    if(DEFINED arg_PASS_REGULAR_EXPRESSION)
+      set(memcheck_verdict EXTRA_FAIL_REGULAR_EXPRESSION "ERROR SUMMARY: [1-9]")
+    endif()
+    _zelkor_add_run(${name}.valgrind LABELS valgrind SKIP_RETURN_CODE 77 TIMEOUT 600
+      EXTRA_ENV ZELKOR_SWEEP=quick ${memcheck_verdict}
+      COMMAND ${ZELKOR_TEST_HARNESS}/run_valgrind.sh ${program} ${arg_COMMAND})
+  endif()
+endfunction()
+
+# _zelkor_add_run(<name> LABELS <labels>... [SKIP_RETURN_CODE <code>]
+#                 [TIMEOUT <seconds>] [EXTRA_ENV <VAR=value>...]
+#                 [EXTRA_FAIL_REGULAR_EXPRESSION <regex>...] COMMAND <command>...)
+#
+# Adds one run of the test that zelkor_test is declaring; every run goes
+# through here, so that none drops what the test declared.  It reads the
+# test's properties from zelkor_test's arg_ variables, which a function sees
+# in its caller's scope.  A runner's skip code and timeout take the place of
+# the test's; its environment and fail patterns add to the test's.
+function(_zelkor_add_run name)
+  cmake_parse_arguments(PARSE_ARGV 1 run "" "SKIP_RETURN_CODE;TIMEOUT"
+                        "LABELS;EXTRA_ENV;EXTRA_FAIL_REGULAR_EXPRESSION;COMMAND")
+  if(run_UNPARSED_ARGUMENTS OR NOT run_LABELS OR NOT run_COMMAND)
+    message(FATAL_ERROR "_zelkor_add_run(${ARGV}): needs LABELS and COMMAND")
+  endif()
+  add_test(NAME ${name} COMMAND ${run_COMMAND})
+  set_tests_properties(${name} PROPERTIES LABELS "${run_LABELS}")
+  foreach(property TIMEOUT SKIP_RETURN_CODE)
+    if(DEFINED run_${property})
+      set_tests_properties(${name} PROPERTIES ${property} ${run_${property}})
+    elseif(DEFINED arg_${property})
+      set_tests_properties(${name} PROPERTIES ${property} ${arg_${property}})
+    endif()
+  endforeach()
+  set(environment ${arg_ENVIRONMENT} ${run_EXTRA_ENV})
+  if(environment)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${environment}")
+  endif()
+  if(DEFINED arg_PASS_REGULAR_EXPRESSION)
+    set_tests_properties(${name} PROPERTIES PASS_REGULAR_EXPRESSION
+                         "${arg_PASS_REGULAR_EXPRESSION}")
+  endif()
+  set(fail_patterns ${arg_FAIL_REGULAR_EXPRESSION} ${run_EXTRA_FAIL_REGULAR_EXPRESSION})
+  if(fail_patterns)
+    set_tests_properties(${name} PROPERTIES FAIL_REGULAR_EXPRESSION "${fail_patterns}")
   endif()
 endfunction()
 

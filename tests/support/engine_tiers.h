@@ -1,9 +1,11 @@
 // engine_tiers.h -- every row of the tier table, for tests that run the bulk
-// driver under each in turn (every tier, concurrency, soak, fuzzing).
+// driver under each in turn (every tier, concurrency, soak, fuzzing), and a
+// dispatch slot swapped for a while.
 //
-// Forcing a tier writes state that bulk_crc reads without synchronisation,
-// as the load-time constructor does: callers force before any thread that
-// calls bulk_crc starts, and restore after the last has been joined.
+// Forcing a tier or swapping a slot writes state that bulk_crc reads without
+// synchronisation, as the load-time constructor does: callers force before
+// any thread that calls bulk_crc starts, and restore after the last has been
+// joined.
 #ifndef ZELKOR_TESTS_ENGINE_TIERS_H
 #define ZELKOR_TESTS_ENGINE_TIERS_H
 
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "util/bulk_crc32.h"
+#include "util/bulk_crc32_internal.h"
 #include "util/crc/tiers.h"
 
 namespace tiers {
@@ -82,6 +85,22 @@ struct restore_on_exit {
     zelkor::force_tier(c, c_model);
     zelkor::force_tier(z, z_model);
   }
+};
+
+// Puts a routine in a dispatch slot and the one it held back on exit, so
+// that a failing check cannot leave the slot changed for the tests after it.
+class slot_override {
+ public:
+  slot_override(crc_pipelined_func_t &slot, crc_pipelined_func_t with) : slot_(slot), saved_(slot) {
+    slot_ = with;
+  }
+  slot_override(const slot_override &) = delete;
+  slot_override &operator=(const slot_override &) = delete;
+  ~slot_override() { slot_ = saved_; }
+
+ private:
+  crc_pipelined_func_t &slot_;
+  crc_pipelined_func_t saved_;
 };
 
 }  // namespace tiers

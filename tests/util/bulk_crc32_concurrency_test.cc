@@ -1,4 +1,4 @@
-// engine_concurrency_test.cc -- bulk_crc called from many threads at once.
+// bulk_crc32_concurrency_test.cc -- bulk_crc called from many threads at once.
 //
 // The driver keeps no state between calls and reads the slots and kernels
 // that the load-time constructor wrote, so threads that checksum and verify

@@ -1,4 +1,4 @@
-// engine_soak_test.cc -- verify passes over a large buffer with random damage.
+// bulk_crc32_soak_test.cc -- verify passes over a large buffer with random damage.
 //
 // Round after round, under each kernel tier of both types in turn (the ones
 // in force at load first), the buffer is checksummed and the words checked
