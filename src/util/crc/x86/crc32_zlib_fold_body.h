@@ -3,15 +3,18 @@
 //
 // No include guard: each kernel's .cc includes this (after v512_folds.h) in
 // the namespace of each copy that it builds, with ZELKOR_V512 naming that
-// copy's target: one lane (128 bits), two 256-bit halves, and 512 bits
-// natively and as the model.
+// copy's target (one lane of 128 bits, two 256-bit halves, and 512 bits
+// natively and as the model) and ZELKOR_V512_SHARED the same target without
+// forced inlining: a long chunk's loop is compiled once a copy and called
+// wherever one is folded (under ASan its inlined copies took most of the
+// compile time).
 //
 // A window is one vector, kLanes lanes of crc32_zlib_fold.h's kind.  Every
 // chunk starts with a window that holds its first r = 1..kWindow bytes
 // behind kWindow - r zeros (zeros in front of a message change nothing once
-// the start register's share is added, kStartLanes[r]), so that all the windows
-// after it are whole and no chunk has a tail; at one lane that wastes no
-// multiply, as the tail's fold would have cost one.  Chunks go four at a
+// the start register's share is added, kStartLanes[r]), so that all the
+// windows after it are whole and no chunk has a tail; at one lane that
+// wastes no multiply, as the tail's fold would have cost one.  Chunks go four at a
 // time: their windows are folded forward (one accumulator per chunk for
 // short chunks, in lockstep; A per chunk for long ones), then halved in
 // turn, two chunks a vector (words_of), until one vector holds a residue a
@@ -78,7 +81,8 @@ ZELKOR_V512 vec fold_together(const vec (&m)[N]) {
   else if constexpr (L == 2)
     return fold_add<P, Step *(N - 1 - I)>(m[I], fold_together<Step, N, I + 1, 1>(m));
   else
-    return xor2(fold_together<Step, N, I, L / 2>(m), fold_together<Step, N, I + L / 2, L - L / 2>(m));
+    return xor2(fold_together<Step, N, I, L / 2>(m),
+                fold_together<Step, N, I + L / 2, L - L / 2>(m));
 }
 
 // One chunk of more than A - 1 windows on A accumulators, folded to one
@@ -87,7 +91,7 @@ ZELKOR_V512 vec fold_together(const vec (&m)[N]) {
 // accumulators' first loads.
 template <int A>
 ZELKOR_V512_SHARED vec window_long(const uint8_t *p, size_t len, const uint8_t *from,
-                            uint32_t reg = kInit) {
+                                   uint32_t reg = kInit) {
   constexpr size_t kRound = A * kWindow;
   const size_t r = first_bytes(len);
   vec a[A];

@@ -77,8 +77,8 @@ ZELKOR_V512_MODEL_OP __m128i tail_lane(const uint8_t *p, size_t n, size_t window
 }
 
 // The n (1..15) bytes at p as the last n of a lane, zeros before them,
-// reading nothing else: two loads that may overlap (the bytes that they
-// share are the same), which spares a copy through memory.
+// reading nothing else: loads that may overlap (the bytes that they share
+// are the same), which spare a copy through memory.
 ZELKOR_V512_MODEL_OP __m128i short_lane(const uint8_t *p, size_t n) {
   const auto load = [](const uint8_t *q, size_t bytes) {
     uint64_t v = 0;
@@ -109,8 +109,8 @@ struct vec {
 ZELKOR_V512_NATIVE_OP vec load(const uint8_t *p) { return {_mm512_loadu_si512(p)}; }
 
 // The n (1..64) bytes at p as the last n bytes of a vector, zeros before
-// them, where the chunk from p has `avail` bytes (the other layers use it:
-// below 16, n is all there is).  The masked-off bytes
+// them, where the chunk from p has `avail` bytes (which the layers without
+// masked loads need: below 16, n is all there is).  The masked-off bytes
 // below p are never read: masked loads do not fault on them, and the
 // address is formed as an integer.
 ZELKOR_V512_NATIVE_OP vec load_tail(const uint8_t *p, size_t n, size_t /*avail*/) {
@@ -181,10 +181,13 @@ ZELKOR_V512_NATIVE_OP __m128i sum_lanes(vec a) {
 // Dword 1 of each lane of the 4 / kLanes vectors, lane 0 of r[0] first.
 ZELKOR_V512_NATIVE_OP __m128i dword1_of_lanes(const vec (&r)[1]) {
   const __m512i idx = _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 13, 9, 5, 1);
-  return _mm512_maskz_extracti32x4_epi32(0xF, _mm512_maskz_permutexvar_epi32(0xFFFF, idx, r[0].v), 0);
+  const __m512i dwords = _mm512_maskz_permutexvar_epi32(0xFFFF, idx, r[0].v);
+  return _mm512_maskz_extracti32x4_epi32(0xF, dwords, 0);
 }
 
-ZELKOR_V512_NATIVE_OP __m128i low_lane(vec a) { return _mm512_maskz_extracti32x4_epi32(0xF, a.v, 0); }
+ZELKOR_V512_NATIVE_OP __m128i low_lane(vec a) {
+  return _mm512_maskz_extracti32x4_epi32(0xF, a.v, 0);
+}
 
 }  // namespace native
 
