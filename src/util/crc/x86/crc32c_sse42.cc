@@ -12,7 +12,8 @@ ZELKOR_CRC32C_TARGET void crc32c_sse42_x3_chunks(const uint8_t *data, size_t chu
                                                  size_t n_chunks, uint32_t *words) {
   chains::chunks<step, crc32c_sse42_x3_group>(data, chunk_size, n_chunks, words);
 }
-ZELKOR_CRC32C_TARGET uint32_t crc32c_sse42_x3_one(uint32_t reg, const uint8_t *data, size_t len) {
+ZELKOR_CRC32C_TARGET uint32_t crc32c_sse42_x3_one(uint32_t reg, const uint8_t *data,
+                                                  size_t len) {
   return chains::one_register<step, crc32c_sse42_x3_group>(reg, data, len);
 }
 
@@ -20,7 +21,8 @@ ZELKOR_CRC32C_TARGET void crc32c_sse42_x12_chunks(const uint8_t *data, size_t ch
                                                   size_t n_chunks, uint32_t *words) {
   chains::chunks<step, crc32c_sse42_x12_group>(data, chunk_size, n_chunks, words);
 }
-ZELKOR_CRC32C_TARGET uint32_t crc32c_sse42_x12_one(uint32_t reg, const uint8_t *data, size_t len) {
+ZELKOR_CRC32C_TARGET uint32_t crc32c_sse42_x12_one(uint32_t reg, const uint8_t *data,
+                                                   size_t len) {
   return chains::one_register<step, crc32c_sse42_x12_group>(reg, data, len);
 }
 
