@@ -8,22 +8,19 @@ namespace {
 using step = sse42_crc32c_step;
 }  // namespace
 
-ZELKOR_CRC32C_TARGET void crc32c_sse42_x3_chunks(const uint8_t *data, size_t chunk_size,
-                                                 size_t n_chunks, uint32_t *words) {
-  chains::chunks<step, crc32c_sse42_x3_group>(data, chunk_size, n_chunks, words);
-}
-ZELKOR_CRC32C_TARGET uint32_t crc32c_sse42_x3_one(uint32_t reg, const uint8_t *data,
-                                                  size_t len) {
-  return chains::one_register<step, crc32c_sse42_x3_group>(reg, data, len);
-}
+// A kernel on as many chains as its group holds.
+#define ZELKOR_SSE42_CHAINS(name)                                                           \
+  ZELKOR_CRC32C_TARGET void name##_chunks(const uint8_t *data, size_t chunk_size,           \
+                                          size_t n_chunks, uint32_t *words) {               \
+    chains::chunks<step, name##_group>(data, chunk_size, n_chunks, words);                  \
+  }                                                                                         \
+  ZELKOR_CRC32C_TARGET uint32_t name##_one(uint32_t reg, const uint8_t *data, size_t len) { \
+    return chains::one_register<step, name##_group>(reg, data, len);                        \
+  }
 
-ZELKOR_CRC32C_TARGET void crc32c_sse42_x12_chunks(const uint8_t *data, size_t chunk_size,
-                                                  size_t n_chunks, uint32_t *words) {
-  chains::chunks<step, crc32c_sse42_x12_group>(data, chunk_size, n_chunks, words);
-}
-ZELKOR_CRC32C_TARGET uint32_t crc32c_sse42_x12_one(uint32_t reg, const uint8_t *data,
-                                                   size_t len) {
-  return chains::one_register<step, crc32c_sse42_x12_group>(reg, data, len);
-}
+ZELKOR_SSE42_CHAINS(crc32c_sse42_x3)
+ZELKOR_SSE42_CHAINS(crc32c_sse42_x12)
+
+#undef ZELKOR_SSE42_CHAINS
 
 }  // namespace zelkor
