@@ -22,7 +22,7 @@ using namespace v512::lane;
 }  // namespace
 
 // Eight accumulators of a lane a long chunk: enough to overlap a multiply
-// of latency 7 (Haswell to Skylake) issued every cycle, and from 128 bytes
+// of latency 7 (Haswell to Skylake) started every cycle, and from 128 bytes
 // a chunk has them all; shorter chunks go four in lockstep.
 ZELKOR_ZLIB_FOLD_ENTRY_POINTS(crc32_zlib_pclmul, lane_copy, ZELKOR_V512_LANE_TARGET, 8, 128);
 
