@@ -77,15 +77,15 @@ constexpr bool folds_pay(const cpu_features &f) {
 // at a latency of two or three: three chains saturate it.  Where PMULL is
 // faster still, long chunks are folded (folds_pay).  Both polynomials have
 // an instruction of their own here, so both choose alike.
+template <crc_poly P>
+constexpr const tier_row &choose_for(const cpu_features &f) {
+  if (!crc_and_pmull(f)) return row(P, "slot_routine");
+  return folds_pay(f) ? row(P, "armv8_pmull") : row(P, "armv8_crc_x3");
+}
+
 constexpr const tier_row &choose(crc_poly poly, const cpu_features &f) {
-  if (!crc_and_pmull(f))
-    return poly == crc_poly::crc32c ? row(crc_poly::crc32c, "slot_routine")
-                                    : row(crc_poly::crc32_zlib, "slot_routine");
-  if (poly == crc_poly::crc32c)
-    return folds_pay(f) ? row(crc_poly::crc32c, "armv8_pmull")
-                        : row(crc_poly::crc32c, "armv8_crc_x3");
-  return folds_pay(f) ? row(crc_poly::crc32_zlib, "armv8_pmull")
-                      : row(crc_poly::crc32_zlib, "armv8_crc_x3");
+  return poly == crc_poly::crc32c ? choose_for<crc_poly::crc32c>(f)
+                                  : choose_for<crc_poly::crc32_zlib>(f);
 }
 
 }  // namespace zelkor::tier_table

@@ -54,9 +54,9 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
   uint64_t c[K > 0 ? K : 1];
   vec a[M];
 #pragma GCC unroll 16
-  for (int k = 0; k < K; ++k) c[k] = kPreset ? 0xFFFFFFFFu : 0;
+  for (int k = 0; k < K; ++k) c[k] = kPreset ? kRegisterInit : 0;
   // A preset register is the same as its bits added into the first bytes.
-  const vec init = first_dword(kPreset ? 0xFFFFFFFFu : 0);
+  const vec init = first_dword(kPreset ? kRegisterInit : 0);
   fetch_ahead(0);
 #pragma GCC unroll 16
   for (int m = 0; m < M; ++m) a[m] = xor2(load(f + m * cs), init);
