@@ -8,6 +8,10 @@
 // (PeerCrc.java), run beforehand on the same data and handed in with --jdk:
 // its words are checked through a digest of them.
 //
+// Beside GB/s, bulk_crc's figure in bytes per core cycle: before each of its
+// rounds the core clock is measured on the same thread CPU time, so that
+// rows stay comparable while the clock and the neighbours vary.
+//
 // Run it through scripts/bench-peers.sh; it is no test.
 #include <arpa/inet.h>
 #include <cpuid.h>
@@ -156,6 +160,24 @@ double round_gbps(impl_fn fn, const row &r, const uint8_t *d, uint32_t *words) {
   return static_cast<double>(passes * r.total) / s / 1e9;
 }
 
+// The core clock in GHz: a chain of dependent one-cycle adds, in assembly
+// because the compiler would fold a loop of adds into one.
+double core_ghz() {
+  constexpr long kRepeats = 100000;  // of 100 adds each: about 3 ms
+  const double t0 = cpu_seconds();
+  uint64_t x = 0;
+  for (long i = 0; i < kRepeats; ++i) {
+#if defined(__x86_64__)
+    asm volatile(".rept 100\n\taddq $1, %0\n\t.endr" : "+r"(x));
+#elif defined(__aarch64__)
+    asm volatile(".rept 100\n\tadd %0, %0, #1\n\t.endr" : "+r"(x));
+#else
+#error "no add chain for this architecture"
+#endif
+  }
+  return static_cast<double>(kRepeats) * 100 / (cpu_seconds() - t0) / 1e9;
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -246,9 +268,11 @@ int main(int argc, char **argv) {
   std::printf("bulk_crc tiers: CRC32C %s; CRC-32 %s\n",
               zelkor::tier_name(zelkor::tier_in_force(zelkor::crc_poly::crc32c)),
               zelkor::tier_name(zelkor::tier_in_force(zelkor::crc_poly::crc32_zlib)));
-  std::printf("GB/s (per second of thread CPU time), median of %d rounds; ratio = bulk_crc / best peer\n\n", kRounds);
-  std::printf("%-7s %8s %8s | %9s %8s %8s %8s | %6s\n", "type", "chunk", "data", "bulk_crc",
-              "ISA-L", "zlib", "JDK", "ratio");
+  std::printf("GB/s (per second of thread CPU time), median of %d rounds; ratio = bulk_crc / best peer;\n"
+              "B/c = bulk_crc's bytes per core cycle, the clock measured before each round\n\n",
+              kRounds);
+  std::printf("%-7s %8s %8s | %9s %8s %8s %8s | %6s %6s\n", "type", "chunk", "data", "bulk_crc",
+              "ISA-L", "zlib", "JDK", "ratio", "B/c");
   bool all_right = true;
   for (const row &r : rows()) {
     if (only_short && r.total > 1 * MiB) continue;
@@ -261,7 +285,7 @@ int main(int argc, char **argv) {
     // round, in turn, so that a busy moment of the machine hits them all.
     constexpr size_t kN = std::size(kImpls);
     enum { absent, wrong, timed } state[kN];
-    std::vector<double> rates[kN];
+    std::vector<double> rates[kN], bytes_per_cycle;
     for (size_t i = 0; i < kN; ++i) {
       const impl &im = kImpls[i];
       if (r.type == CRC32C_POLYNOMIAL && !im.has_crc32c) {
@@ -279,8 +303,13 @@ int main(int argc, char **argv) {
       all_right = all_right && right;
     }
     for (int round = 0; round < kRounds; ++round)
-      for (size_t i = 0; i < kN; ++i)
-        if (state[i] == timed) rates[i].push_back(round_gbps(kImpls[i].fn, r, data, words.data()));
+      for (size_t i = 0; i < kN; ++i) {
+        if (state[i] != timed) continue;
+        const bool ours = kImpls[i].fn == run_bulk_crc;
+        const double ghz = ours ? core_ghz() : 0;
+        rates[i].push_back(round_gbps(kImpls[i].fn, r, data, words.data()));
+        if (ours) bytes_per_cycle.push_back(rates[i].back() / ghz);
+      }
 
     std::string cells;
     double ours = 0, best_peer = 0;
@@ -315,9 +344,11 @@ int main(int argc, char **argv) {
         }
         jcell = cell;
       }
-    std::printf("%-7s %8s %8s |%s %s | %5.2fx\n", r.type == CRC32C_POLYNOMIAL ? "CRC32C" : "CRC-32",
-                size_text(r.chunk).c_str(), size_text(r.total).c_str(), cells.c_str(),
-                jcell.c_str(), best_peer > 0 ? ours / best_peer : 0.0);
+    std::printf("%-7s %8s %8s |%s %s | %5.2fx %6.2f\n",
+                r.type == CRC32C_POLYNOMIAL ? "CRC32C" : "CRC-32", size_text(r.chunk).c_str(),
+                size_text(r.total).c_str(), cells.c_str(), jcell.c_str(),
+                best_peer > 0 ? ours / best_peer : 0.0,
+                bytes_per_cycle.empty() ? 0.0 : median(bytes_per_cycle));
     std::fflush(stdout);
   }
   std::free(data);

@@ -37,7 +37,7 @@ namespace zelkor::chains {
 
 // The longest stream of a round, and the most chains of any kernel.
 inline constexpr size_t kRoundStream = 4096;
-inline constexpr int kMaxChains = 12;
+inline constexpr int kMaxChains = 16;
 inline constexpr size_t kShiftEntries = kMaxChains * kRoundStream / 8 + 1;
 
 // kShift<P>[m] shifts a register over 8m bytes (gf2::shift_multiplier).

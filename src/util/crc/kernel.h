@@ -48,7 +48,7 @@ extern crc_kernel crc32_zlib_kernel;
 
 // Every kernel walks its chunks in groups whose size divides this; a caller
 // that hands over a multiple of it never leaves a kernel with a short group.
-inline constexpr size_t kKernelGroupMultiple = 12;
+inline constexpr size_t kKernelGroupMultiple = 48;
 
 }  // namespace zelkor
 

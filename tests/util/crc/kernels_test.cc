@@ -107,18 +107,28 @@ TEST_P(Kernel, PublishedCheckValue) {
 }
 
 // A lone chunk at every length through the short, lockstep and long paths,
-// then around the rounds of the stream kernels (3 or 12 streams of 4 KiB)
-// and long ones.
+// then around the rounds of the stream kernels (3 to 16 streams of up to
+// 4 KiB, the rounds of shorter streams after them) and from the length where
+// a chunk is read as one stream, there from a running register too.
 TEST_P(Kernel, OneChunkOfEveryLength) {
-  const auto data = reference::random_bytes((1u << 20) + 13 + 3, 11);
+  constexpr size_t kLong = (size_t{2} << 20) + 300;
+  const auto data = reference::random_bytes(kLong + 3, 11);
   const uint8_t *p = data.data() + 3;  // off any natural alignment
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 1100; n += sweep::step(1100)) lengths.push_back(n);
   for (size_t n : {1023, 1024, 1025, 3 * 4096 - 1, 3 * 4096, 3 * 4096 + 1, 3 * 4096 + 8 * 3 + 5,
                    6 * 4096 + 13, 12 * 4096 - 8, 12 * 4096, 12 * 4096 + 95, 12 * 4096 + 96,
+                   16 * 64 - 1, 16 * 64, 16 * 1024 + 64 * 15 + 7, 16 * 4096 - 1, 16 * 4096,
                    24 * 4096 + 97, 64 << 10, 1 << 20, (1 << 20) + 13})
     lengths.push_back(n);
   for (size_t n : lengths) ASSERT_EQ(one_word(p, n), want(p, n)) << "length " << n;
+  const uint32_t poly = reference::poly_of(type());
+  for (size_t n : {kLong - 301, kLong - 300, kLong - 237, kLong}) {
+    ASSERT_EQ(one_word(p, n), want(p, n)) << "length " << n;
+    const uint32_t reg = 0x9E3779B9u ^ static_cast<uint32_t>(n);
+    ASSERT_EQ(GetParam().entries.one(reg, p, n), reference::bitwise(poly, reg, p, n))
+        << "length " << n << ", from a running register";
+  }
 }
 
 // The lone-chunk entry continues any register: from random registers

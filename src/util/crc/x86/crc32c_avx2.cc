@@ -29,12 +29,12 @@ static_assert(crc32c_hybrid_avx2_group == 3 + 3);
 
 __attribute__((target(ZELKOR_HYBRID_AVX2_TARGET))) void crc32c_hybrid_avx2_chunks(
     const uint8_t *data, size_t chunk_size, size_t n_chunks, uint32_t *words) {
-  halves_copy::chunks<3, 3, 3, 64>(data, chunk_size, n_chunks, words);
+  halves_copy::chunks<3, 3, 3, 3, 3, 64>(data, chunk_size, n_chunks, words);
 }
 
 __attribute__((target(ZELKOR_HYBRID_AVX2_TARGET))) uint32_t crc32c_hybrid_avx2_one(
     uint32_t reg, const uint8_t *data, size_t len) {
-  return halves_copy::one(reg, data, len);
+  return halves_copy::one<3, 3>(reg, data, len);
 }
 
 }  // namespace zelkor

@@ -36,27 +36,28 @@ using namespace v512::model;
 }  // namespace
 
 // The entry points of one copy and split, each compiled for that copy's target.
-#define ZELKOR_ENTRY_POINTS(name, copy, isa, K, M, S)                                       \
+#define ZELKOR_ENTRY_POINTS(name, copy, isa, K, M, LK, LM, S)                               \
   __attribute__((target(isa))) void name##_chunks(const uint8_t *data, size_t chunk_size,     \
                                                   size_t n_chunks, uint32_t *words) {         \
-    copy::chunks<K, M, S, (S > 3 ? 128 : 64)>(data, chunk_size, n_chunks, words);             \
+    copy::chunks<K, M, LK, LM, S, (S > 3 ? 128 : 64)>(data, chunk_size, n_chunks, words);     \
   }                                                                                           \
   __attribute__((target(isa))) uint32_t name##_one(uint32_t reg, const uint8_t *data,       \
                                                     size_t len) {                             \
-    return copy::one(reg, data, len);                                                         \
+    return copy::one<LK, LM>(reg, data, len);                                                 \
   }                                                                                           \
   static_assert(name##_group == K + M);
-// S chains take the chunks too short to fold (below 128 bytes where S is
-// large, else below 64).
-#define ZELKOR_SPLIT(split, K, M, S)                                                           \
+// K chains beside M folded chunks in a group, LK beside LM streams for a
+// lone chunk; S chains take the chunks too short to fold (below 128 bytes
+// where S is large, else below 64).
+#define ZELKOR_SPLIT(split, K, M, LK, LM, S)                                                   \
   ZELKOR_ENTRY_POINTS(crc32c_hybrid_avx512_##split, native_copy, ZELKOR_HYBRID_NATIVE_TARGET, \
-                      K, M, S)                                                                \
+                      K, M, LK, LM, S)                                                        \
   ZELKOR_ENTRY_POINTS(crc32c_hybrid_avx512_##split##_model, model_copy,                       \
-                      ZELKOR_HYBRID_MODEL_TARGET, K, M, S)
+                      ZELKOR_HYBRID_MODEL_TARGET, K, M, LK, LM, S)
 
-ZELKOR_SPLIT(3x9s12, 3, 9, 12)
-ZELKOR_SPLIT(3x9s3, 3, 9, 3)
-ZELKOR_SPLIT(3x3s3, 3, 3, 3)
+ZELKOR_SPLIT(10x6s12, 10, 6, 10, 6, 12)
+ZELKOR_SPLIT(3x9s3, 3, 9, 3, 3, 3)
+ZELKOR_SPLIT(3x3s3, 3, 3, 3, 3, 3)
 
 #undef ZELKOR_SPLIT
 #undef ZELKOR_ENTRY_POINTS

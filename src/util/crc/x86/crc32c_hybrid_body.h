@@ -13,9 +13,11 @@
 // are folded 64 bytes a step, one vector per chunk, in one loop.  A folded
 // chunk's last window is folded down to 16 bytes, which two CRC32 steps from
 // zero reduce to its register.  How many of each keeps both kinds of unit
-// busy depends on the processor; the tier module chooses the split.  A lone
-// long chunk is cut into K + M streams walked the same way and joined as
-// chains.h joins streams.
+// busy depends on the processor; the tier table names the split.  A lone
+// chunk is cut into rounds of streams walked the same way (on a split of
+// its own) and joined as chains.h joins streams, the chunks after the last
+// group into as many streams as a group has; beyond the caches a chunk is
+// read as one folded stream instead.
 
 using step = sse42_crc32c_step;
 
@@ -33,22 +35,9 @@ ZELKOR_V512 uint32_t fold_finish(vec x) {
 // K blocks on CRC32 chains, then M folded blocks, all of cs >= 64 bytes,
 // walked 64 bytes at a time in one loop.  The registers start from all ones
 // (whole chunks) or from zero (streams of one chunk, joined afterwards).
-//
-// Out of the caches, `ahead` is where a later round of K + M streams of one
-// long chunk lies: a line of each of its streams is fetched at every step,
-// spread over the loop (a whole round of 4 KiB streams asked for at once
-// overruns the loads in flight; whole chunks of a group, shorter, are
-// fetched a group at a time, which measured better there).
 template <int K, int M, size_t CS, bool kPreset>
-ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[K + M],
-                                  const uint8_t *ahead) {
+ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[K + M]) {
   if constexpr (CS != 0) cs = CS;
-  const auto fetch_ahead = [&](size_t off) {
-    if (ahead == nullptr) return;
-    const uintptr_t at = reinterpret_cast<uintptr_t>(ahead) + off;
-#pragma GCC unroll 16
-    for (int k = 0; k < K + M; ++k) __builtin_prefetch(reinterpret_cast<const void *>(at + k * cs), 0, 3);
-  };
   const size_t windows = cs / 64, rest = cs % 64;
   const uint8_t *f = p + K * cs;
   uint64_t c[K > 0 ? K : 1];
@@ -57,7 +46,6 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
   for (int k = 0; k < K; ++k) c[k] = kPreset ? kRegisterInit : 0;
   // A preset register is the same as its bits added into the first bytes.
   const vec init = first_dword(kPreset ? kRegisterInit : 0);
-  fetch_ahead(0);
 #pragma GCC unroll 16
   for (int m = 0; m < M; ++m) a[m] = xor2(load(f + m * cs), init);
 #pragma GCC unroll 8
@@ -66,7 +54,6 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
     for (int k = 0; k < K; ++k) c[k] = _mm_crc32_u64(c[k], load_le64(p + k * cs + 8 * w));
   for (size_t i = 1; i < windows; ++i) {
     const size_t off = 64 * i;
-    fetch_ahead(off);
 #pragma GCC unroll 16
     for (int m = 0; m < M; ++m) a[m] = fold_add<gf2::kCrc32c, 512>(a[m], load(f + m * cs + off));
 #pragma GCC unroll 8
@@ -83,43 +70,108 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
 }
 
 template <int K, int M, size_t CS>
-ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words,
-                              const uint8_t *ahead = nullptr) {
+ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words) {
   uint32_t regs[K + M];
-  hybrid_registers<K, M, CS, true>(p, cs, regs, ahead);
+  hybrid_registers<K, M, CS, true>(p, cs, regs);
 #pragma GCC unroll 16
   for (int k = 0; k < K + M; ++k) words[k] = stored_word(regs[k]);
 }
 
-// The register after one chunk of any length, continued from acc: rounds
-// of 3 streams on chains and 3 folded, joined; what is left after the
-// rounds goes on three chains.  (Rounds of
-// more folded streams lose: each stream's finish and join costs more than
-// the fold rate gains over a lone chunk.)
-ZELKOR_V512_SHARED uint32_t hybrid_one_register(uint32_t acc, const uint8_t *p, size_t len) {
-  constexpr int K = 3, M = 3, N = K + M;
-  constexpr size_t kRound = chains::kRoundStream;
-  const bool prefetch = len >= kPrefetchMin;
-  while (len >= N * 64) {
-    const size_t b = len >= N * kRound ? kRound : len / (N * 64) * 64;
-    const uint8_t *ahead = prefetch ? p + kPrefetchAhead * N * b : nullptr;
-    uint32_t c[N];
-    if (b == kRound)
-      hybrid_registers<K, M, kRound, false>(p, b, c, ahead);
-    else
-      hybrid_registers<K, M, 0, false>(p, b, c, ahead);
-    acc = chains::join_streams<step, N>(acc, c, b);
-    p += N * b;
-    len -= N * b;
+// One stream folded four windows a step from front to back, continued from
+// acc, for len >= 256.  Out of the caches a chunk read as one sequential
+// stream keeps the hardware prefetcher ahead of the loads, which the
+// streams of a round (each a stream of its own to the prefetcher) do not;
+// the fold alone runs faster than memory.
+ZELKOR_V512_SHARED uint32_t fold_stream(uint32_t acc, const uint8_t *p, size_t len) {
+  constexpr uint32_t P = gf2::kCrc32c;
+  vec a0 = xor2(load(p), first_dword(acc)), a1 = load(p + 64), a2 = load(p + 128),
+      a3 = load(p + 192);
+  for (p += 256, len -= 256; len >= 256; p += 256, len -= 256) {
+    // Prefetched a little ahead of the hardware prefetcher (measured a few
+    // percent over it alone); past the end it is harmless, as in prefetch.h.
+    const uintptr_t ahead = reinterpret_cast<uintptr_t>(p) + 4096;
+#pragma GCC unroll 4
+    for (int line = 0; line < 4; ++line)
+      __builtin_prefetch(reinterpret_cast<const void *>(ahead + 64 * line), 0, 3);
+    a0 = fold_add<P, 2048>(a0, load(p));
+    a1 = fold_add<P, 2048>(a1, load(p + 64));
+    a2 = fold_add<P, 2048>(a2, load(p + 128));
+    a3 = fold_add<P, 2048>(a3, load(p + 192));
   }
-  return chains::one_register<step, 3>(acc, p, len);
+  vec x = xor3(fold<P, 1536>(a0), fold<P, 1024>(a1), fold_add<P, 512>(a2, a3));
+  for (; len >= 64; p += 64, len -= 64) x = fold_add<P, 512>(x, load(p));
+  return chains::crc_serial<step>(fold_finish(x), p, len);
 }
 
-// Whole chunks of cs >= 64 bytes: groups of K + M; the last few long ones
-// each as a lone chunk, short ones in groups of three and three, then a
-// smaller mix (two chunks go faster both folded than with one of them on a
-// lone chain).
-template <int K, int M, size_t CS>
+// From this length a chunk is read as one stream (fold_stream): measured on
+// Zen 5, the rounds fall behind it from 2 MiB, warm in the caches or not
+// (and out of memory by 40%).
+inline constexpr size_t kStreamFrom = 2u << 20;
+
+// Rounds of K streams on chains and M folded, each stream B bytes, joined
+// onto acc while a round fits in len; then rounds of streams half as long.
+// Every stream length is a constant, as in the groups, which keeps the
+// loads at constant displacements and the registers out of memory.
+template <int K, int M, size_t B>
+ZELKOR_V512 uint32_t rounds(uint32_t acc, const uint8_t *&p, size_t &len) {
+  constexpr int N = K + M;
+  for (; len >= N * B; p += N * B, len -= N * B) {
+    uint32_t c[N];
+    hybrid_registers<K, M, B, false>(p, B, c);
+    acc = chains::join_streams<step, N>(acc, c, B);
+  }
+  if constexpr (B > 64) return rounds<K, M, B / 2>(acc, p, len);
+  return acc;
+}
+
+// The register after one chunk of any length, continued from acc: rounds
+// of K + M streams, and what is left after them on the K chains alone.
+template <int K, int M>
+ZELKOR_V512_SHARED uint32_t hybrid_one_register(uint32_t acc, const uint8_t *p, size_t len) {
+  static_assert(K + M <= chains::kMaxChains, "the shift table covers a round");
+  if (len >= kStreamFrom) return fold_stream(acc, p, len);
+  acc = rounds<K, M, chains::kRoundStream>(acc, p, len);
+  return chains::one_register<step, K < 3 ? 3 : K>(acc, p, len);
+}
+
+// (K + M) / S chunks of CS bytes, each cut into S streams walked as one
+// group of K + M: fewer chunks than a group at the group's rate.
+template <int K, int M, size_t CS, int S>
+ZELKOR_V512 void split_group(const uint8_t *p, uint32_t *words) {
+  constexpr int N = K + M;
+  static_assert(N % S == 0 && CS % (64 * S) == 0);
+  uint32_t c[N];
+  hybrid_registers<K, M, CS / S, false>(p, CS / S, c);
+#pragma GCC unroll 16
+  for (int j = 0; j < N / S; ++j) {
+    uint32_t part[S];
+#pragma GCC unroll 16
+    for (int k = 0; k < S; ++k) part[k] = c[S * j + k];
+    words[j] = stored_word(chains::join_streams<step, S>(kRegisterInit, part, CS / S));
+  }
+}
+
+// The chunks after the last whole group, for chunk sizes known at compile
+// time: as many as fit in split groups of halves, quarters, ... of chunks.
+template <int K, int M, size_t CS, int S = 2>
+ZELKOR_V512 void split_leftovers(const uint8_t *&p, size_t &n, uint32_t *&words) {
+  constexpr int N = K + M;
+  if constexpr (CS != 0 && N % S == 0 && CS % (64 * S) == 0) {
+    if (n >= N / S) {
+      split_group<K, M, CS, S>(p, words);
+      p += N / S * CS;
+      n -= N / S;
+      words += N / S;
+    }
+    split_leftovers<K, M, CS, 2 * S>(p, n, words);
+  }
+}
+
+// Whole chunks of cs >= 64 bytes: groups of K + M, then split groups; the
+// last few long ones each as a lone chunk (on LK + LM streams), short ones
+// in groups of three and three, then a smaller mix (two chunks go faster
+// both folded than with one of them on a lone chain).
+template <int K, int M, int LK, int LM, size_t CS>
 ZELKOR_V512_SHARED void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, uint32_t *words) {
   if constexpr (CS != 0) cs = CS;
   const bool prefetch = n * cs >= kPrefetchMin;
@@ -127,8 +179,9 @@ ZELKOR_V512_SHARED void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, u
     if (prefetch) prefetch_range(p, kPrefetchAhead * (K + M) * cs, (K + M) * cs);
     hybrid_group<K, M, CS>(p, cs, words);
   }
+  split_leftovers<K, M, CS>(p, n, words);
   if (cs >= kLoneFrom) {
-    for (; n > 0; --n, p += cs) *words++ = stored_word(hybrid_one_register(kRegisterInit, p, cs));
+    for (; n > 0; --n, p += cs) *words++ = stored_word(hybrid_one_register<LK, LM>(kRegisterInit, p, cs));
     return;
   }
   for (; n >= 6; n -= 6, p += 6 * cs, words += 6) hybrid_group<3, 3, CS>(p, cs, words);
@@ -137,29 +190,30 @@ ZELKOR_V512_SHARED void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, u
     case 4: return hybrid_group<2, 2, CS>(p, cs, words);
     case 3: return hybrid_group<2, 1, CS>(p, cs, words);
     case 2: return hybrid_group<0, 2, CS>(p, cs, words);
-    case 1: *words = stored_word(hybrid_one_register(kRegisterInit, p, cs)); return;
+    case 1: *words = stored_word(hybrid_one_register<LK, LM>(kRegisterInit, p, cs)); return;
   }
 }
 
 // Short chunks leave little to fold: below kFoldFrom bytes they go on S
 // chains alone, as many as the processor's CRC32 units want.
-template <int K, int M, int S, size_t kFoldFrom>
+template <int K, int M, int LK, int LM, int S, size_t kFoldFrom>
 ZELKOR_V512 void chunks(const uint8_t *data, size_t cs, size_t n, uint32_t *words) {
   static_assert(kFoldFrom >= 64, "a folded chunk needs a whole window");
   if (cs < kFoldFrom) return chains::chunks<step, S>(data, cs, n, words);
 #define ZELKOR_CASE(size) \
-  case size: return hybrid_chunks_n<K, M, size>(data, cs, n, words);
+  case size: return hybrid_chunks_n<K, M, LK, LM, size>(data, cs, n, words);
   switch (cs) {
 #if !defined(ZELKOR_INSTRUMENTED_SIZES)
     ZELKOR_COMMON_CHUNK_SIZES(ZELKOR_CASE)
 #elif ZELKOR_INSTRUMENTED_SIZES == 512  // instrumented builds: see src/CMakeLists.txt
     ZELKOR_CASE(512)
 #endif
-    default: return hybrid_chunks_n<K, M, 0>(data, cs, n, words);
+    default: return hybrid_chunks_n<K, M, LK, LM, 0>(data, cs, n, words);
   }
 #undef ZELKOR_CASE
 }
 
+template <int LK, int LM>
 ZELKOR_V512 uint32_t one(uint32_t reg, const uint8_t *data, size_t len) {
-  return hybrid_one_register(reg, data, len);
+  return hybrid_one_register<LK, LM>(reg, data, len);
 }

@@ -25,14 +25,14 @@ ZELKOR_KERNEL(crc32c_sse42_x12, 12);
 // VPCLMULQDQ (AVX2); on 512-bit VPCLMULQDQ (AVX-512) one kernel per split of
 // a group, chains x folded chunks and the chains that take chunks too short
 // to fold, each with its model on 128-bit operations (x86/v512.h):
-//   3x9s12  AMD Zen 5: three CRC32 units, short chunks on 12 chains
+//   10x6s12 AMD Zen 5: three CRC32 units, short chunks on 12 chains
 //   3x9s3   one CRC32 unit beside a full-speed 512-bit multiply (Intel
 //           Sapphire Rapids and later)
 //   3x3s3   one CRC32 unit beside a 512-bit unit of 256-bit speed (AMD Zen 4,
 //           Intel Ice Lake)
 ZELKOR_KERNEL(crc32c_hybrid_avx2, 6);
-ZELKOR_KERNEL(crc32c_hybrid_avx512_3x9s12, 12);
-ZELKOR_KERNEL(crc32c_hybrid_avx512_3x9s12_model, 12);
+ZELKOR_KERNEL(crc32c_hybrid_avx512_10x6s12, 16);
+ZELKOR_KERNEL(crc32c_hybrid_avx512_10x6s12_model, 16);
 ZELKOR_KERNEL(crc32c_hybrid_avx512_3x9s3, 12);
 ZELKOR_KERNEL(crc32c_hybrid_avx512_3x9s3_model, 12);
 ZELKOR_KERNEL(crc32c_hybrid_avx512_3x3s3, 6);
@@ -92,12 +92,12 @@ inline constexpr tier_row kRows[] = {
      .model = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x9s3_model), .model_needs = chains_and_folds,
      .group = crc32c_hybrid_avx512_3x9s3_group},
     {.poly = crc_poly::crc32c,
-     ZELKOR_TIER_TITLE("hybrid_avx512_3x9s12",
-                       "CRC32 on 3 chains + 9 chunks on 512-bit carry-less folds, "
+     ZELKOR_TIER_TITLE("hybrid_avx512_10x6s12",
+                       "CRC32 on 10 chains + 6 chunks on 512-bit carry-less folds, "
                        "short chunks on 12 chains"),
-     .needs = hybrid_avx512, .native = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x9s12),
-     .model = ZELKOR_ENTRIES(crc32c_hybrid_avx512_3x9s12_model), .model_needs = chains_and_folds,
-     .group = crc32c_hybrid_avx512_3x9s12_group},
+     .needs = hybrid_avx512, .native = ZELKOR_ENTRIES(crc32c_hybrid_avx512_10x6s12),
+     .model = ZELKOR_ENTRIES(crc32c_hybrid_avx512_10x6s12_model), .model_needs = chains_and_folds,
+     .group = crc32c_hybrid_avx512_10x6s12_group},
     // CRC-32 (zlib)
     {.poly = crc_poly::crc32_zlib, ZELKOR_TIER_TITLE("pclmul", "128-bit carry-less folds"),
      .needs = folds, .native = ZELKOR_ENTRIES(crc32_zlib_pclmul),
@@ -126,10 +126,15 @@ consteval const tier_row &row(crc_poly poly, std::string_view name) {
 //   chains alone at 512-byte chunks).
 // - Without VPCLMULQDQ: 12 chains on Zen 5, 3 elsewhere.
 // The 512-bit hybrid's split between CRC32 chains and folded chunks:
-// - Zen 5 (AMD 0x1A and later): three CRC32 units and one 512-bit fold
-//   every two cycles.  Measured there, 3 chains beside 9 folded chunks ran
-//   ahead of 3 beside 3 and of 9 beside 3 (short of registers) from 512-byte
-//   chunks on; chunks below 128 bytes go faster on 12 chains alone.
+// - Zen 5 (AMD 0x1A and later): three CRC32 units of latency 3 (nine
+//   chains or more keep them busy) and a 512-bit fold every two cycles, on
+//   units that do not compete.  Per 64-byte window of a group the chains
+//   need 8K/3 cycles and the folds 4M: 10 beside 6 balances them (measured
+//   28 bytes a cycle in L1 at 512-byte chunks, against 27 for 9 beside 3
+//   and 20 for 3 beside 9, which the multiplier holds back), and a group of
+//   16 leaves no chunk over in buffers of a power of two.  Lone chunks take
+//   the same split (28 bytes a cycle at 16 KiB); chunks below 128 bytes go
+//   faster on 12 chains alone.
 // - Intel Sapphire Rapids (family 6, model 0x8F) and its successors issue a
 //   512-bit multiply every cycle beside one CRC32 unit: 3 chains, 9 folded.
 // - Zen 4 (512 bits as two 256-bit halves), Ice Lake and Tiger Lake (a
@@ -140,7 +145,7 @@ constexpr const tier_row &choose_crc32c(const cpu_features &f) {
   if (!chains(f)) return row(c, "slot_routine");
   const bool zen5 = f.amd && f.family >= 0x1A;
   if (hybrid_avx512(f)) {
-    if (zen5) return row(c, "hybrid_avx512_3x9s12");
+    if (zen5) return row(c, "hybrid_avx512_10x6s12");
     if (f.intel && f.family == 6) {
       switch (f.model) {
         case 0x8F:  // Sapphire Rapids

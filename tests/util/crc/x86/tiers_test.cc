@@ -89,7 +89,7 @@ const processor kProcessors[] = {
     {"Zen 4", with_avx512(make(true, 0x19, 0x11, true, true, true, true, true)),
      "hybrid_avx512_3x3s3", "vpclmul_avx512"},
     {"Zen 5", with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true)),
-     "hybrid_avx512_3x9s12", "vpclmul_avx512"},
+     "hybrid_avx512_10x6s12", "vpclmul_avx512"},
     {"Zen 5, OS without ZMM state",
      without_zmm_state(with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true))),
      "sse42_x12", "vpclmul_avx2"},
