@@ -124,9 +124,10 @@ int bulk_crc_kernel(const zelkor::crc_kernel &k, const uint8_t *data, size_t n_b
   while (n_blocks > 0) {
     const size_t n = n_blocks < batch ? n_blocks : batch;
     if (prefetch) {
-      // A group at a time, two groups ahead: a whole batch asked for at
-      // once would overrun the loads the processor keeps in flight.
-      const size_t group = zelkor::kKernelGroupMultiple;
+      // A group of the kernel at a time, two groups ahead: a whole batch
+      // asked for at once would overrun the loads the processor keeps in
+      // flight.
+      const size_t group = k.group;
       for (size_t i = 0; i < n; i += group) {
         const size_t g = n - i < group ? n - i : group;
         zelkor::prefetch_range(data + i * chunk, 2 * group * chunk, g * chunk);

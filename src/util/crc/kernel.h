@@ -41,6 +41,7 @@ struct crc_kernel {
   crc_pipelined_func_t owner;  // the slot value under which the kernel may run
   crc_chunks_fn chunks;        // null: no kernel, the driver takes the slot
   crc_one_fn one;
+  size_t group;  // the chunks its loop walks at a time
 };
 
 extern crc_kernel crc32c_kernel;

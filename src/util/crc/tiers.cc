@@ -72,7 +72,8 @@ crc_pipelined_func_t owner(crc_poly poly) {
 void install(const tier_row &row, bool model) {
   g_in_force[index(row.poly)] = {&row, model};
   const crc_entries &e = model ? row.model : row.native;
-  kernel_record(row.poly) = {e.chunks != nullptr ? owner(row.poly) : nullptr, e.chunks, e.one};
+  kernel_record(row.poly) = {e.chunks != nullptr ? owner(row.poly) : nullptr, e.chunks, e.one,
+                             row.group};
 }
 
 }  // namespace

@@ -35,8 +35,15 @@ ZELKOR_V512 uint32_t fold_finish(vec x) {
 // K blocks on CRC32 chains, then M folded blocks, all of cs >= 64 bytes,
 // walked 64 bytes at a time in one loop.  The registers start from all ones
 // (whole chunks) or from zero (streams of one chunk, joined afterwards).
+//
+// Out of the caches, `ahead` is the next group: each step fetches the next
+// K + M lines of it in order, so that the group is fetched front to back
+// over the loop.  (Measured on Zen 5 at 512-byte chunks: 8 bytes a cycle
+// out of memory, against 6-7 for the whole group fetched at the start of
+// the one before and 4 for none; in the caches it only costs.)
 template <int K, int M, size_t CS, bool kPreset>
-ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[K + M]) {
+ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[K + M],
+                                  const uint8_t *ahead = nullptr) {
   if constexpr (CS != 0) cs = CS;
   const size_t windows = cs / 64, rest = cs % 64;
   const uint8_t *f = p + K * cs;
@@ -46,6 +53,7 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
   for (int k = 0; k < K; ++k) c[k] = kPreset ? kRegisterInit : 0;
   // A preset register is the same as its bits added into the first bytes.
   const vec init = first_dword(kPreset ? kRegisterInit : 0);
+  if (ahead != nullptr) prefetch_range(ahead, 0, (K + M) * 64);
 #pragma GCC unroll 16
   for (int m = 0; m < M; ++m) a[m] = xor2(load(f + m * cs), init);
 #pragma GCC unroll 8
@@ -54,6 +62,7 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
     for (int k = 0; k < K; ++k) c[k] = _mm_crc32_u64(c[k], load_le64(p + k * cs + 8 * w));
   for (size_t i = 1; i < windows; ++i) {
     const size_t off = 64 * i;
+    if (ahead != nullptr) prefetch_range(ahead, (K + M) * off, (K + M) * 64);
 #pragma GCC unroll 16
     for (int m = 0; m < M; ++m) a[m] = fold_add<gf2::kCrc32c, 512>(a[m], load(f + m * cs + off));
 #pragma GCC unroll 8
@@ -70,9 +79,10 @@ ZELKOR_V512 void hybrid_registers(const uint8_t *p, size_t cs, uint32_t (&regs)[
 }
 
 template <int K, int M, size_t CS>
-ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words) {
+ZELKOR_V512 void hybrid_group(const uint8_t *p, size_t cs, uint32_t *words,
+                              const uint8_t *ahead = nullptr) {
   uint32_t regs[K + M];
-  hybrid_registers<K, M, CS, true>(p, cs, regs);
+  hybrid_registers<K, M, CS, true>(p, cs, regs, ahead);
 #pragma GCC unroll 16
   for (int k = 0; k < K + M; ++k) words[k] = stored_word(regs[k]);
 }
@@ -175,10 +185,8 @@ template <int K, int M, int LK, int LM, size_t CS>
 ZELKOR_V512_SHARED void hybrid_chunks_n(const uint8_t *p, size_t cs, size_t n, uint32_t *words) {
   if constexpr (CS != 0) cs = CS;
   const bool prefetch = n * cs >= kPrefetchMin;
-  for (; n >= K + M; n -= K + M, p += (K + M) * cs, words += K + M) {
-    if (prefetch) prefetch_range(p, kPrefetchAhead * (K + M) * cs, (K + M) * cs);
-    hybrid_group<K, M, CS>(p, cs, words);
-  }
+  for (; n >= K + M; n -= K + M, p += (K + M) * cs, words += K + M)
+    hybrid_group<K, M, CS>(p, cs, words, prefetch ? p + (K + M) * cs : nullptr);
   split_leftovers<K, M, CS>(p, n, words);
   if (cs >= kLoneFrom) {
     for (; n > 0; --n, p += cs) *words++ = stored_word(hybrid_one_register<LK, LM>(kRegisterInit, p, cs));
