@@ -124,13 +124,15 @@ int bulk_crc_kernel(const zelkor::crc_kernel &k, const uint8_t *data, size_t n_b
   while (n_blocks > 0) {
     const size_t n = n_blocks < batch ? n_blocks : batch;
     if (prefetch) {
-      // A group of the kernel at a time, two groups ahead: a whole batch
-      // asked for at once would overrun the loads the processor keeps in
-      // flight.
-      const size_t group = k.group;
-      for (size_t i = 0; i < n; i += group) {
-        const size_t g = n - i < group ? n - i : group;
-        zelkor::prefetch_range(data + i * chunk, 2 * group * chunk, g * chunk);
+      // A piece of whole kernel groups at a time, at least 8 KiB ahead (two
+      // pieces of 12 chunks of 512 bytes, one of 16): a whole batch asked
+      // for at once would overrun the loads the processor keeps in flight,
+      // and fetched further ahead the lines come back too early.
+      const size_t piece = k.group >= 12 ? k.group : 12;
+      const size_t ahead = piece * chunk * (1 + (8191 / (piece * chunk)));
+      for (size_t i = 0; i < n; i += piece) {
+        const size_t g = n - i < piece ? n - i : piece;
+        zelkor::prefetch_range(data + i * chunk, ahead, g * chunk);
         k.chunks(data + i * chunk, chunk, g, words + i);
       }
     } else {
