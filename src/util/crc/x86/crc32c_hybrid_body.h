@@ -118,19 +118,31 @@ ZELKOR_V512_SHARED uint32_t fold_stream(uint32_t acc, const uint8_t *p, size_t l
 // (and out of memory by 40%).
 inline constexpr size_t kStreamFrom = 2u << 20;
 
+// The stream length of the rounds after those of B-byte streams: half as
+// long, down to a window.  Instrumented builds compile the longest and the
+// shortest only, which keeps their compile time in bounds (the logic is the
+// same at every length; see src/CMakeLists.txt).
+template <size_t B>
+inline constexpr size_t kShorterStream =
+#if defined(ZELKOR_INSTRUMENTED_SIZES)
+    64;
+#else
+    B / 2;
+#endif
+
 // Rounds of K streams on chains and M folded, each stream B bytes, joined
-// onto acc while a round fits in len; then rounds of streams half as long.
+// onto acc while a round fits in len; then rounds of shorter streams.
 // Every stream length is a constant, as in the groups, which keeps the
 // loads at constant displacements and the registers out of memory.
 template <int K, int M, size_t B>
-ZELKOR_V512 uint32_t rounds(uint32_t acc, const uint8_t *&p, size_t &len) {
+ZELKOR_V512_SHARED uint32_t rounds(uint32_t acc, const uint8_t *&p, size_t &len) {
   constexpr int N = K + M;
   for (; len >= N * B; p += N * B, len -= N * B) {
     uint32_t c[N];
     hybrid_registers<K, M, B, false>(p, B, c);
     acc = chains::join_streams<step, N>(acc, c, B);
   }
-  if constexpr (B > 64) return rounds<K, M, B / 2>(acc, p, len);
+  if constexpr (B > 64) return rounds<K, M, kShorterStream<B>>(acc, p, len);
   return acc;
 }
 
@@ -162,11 +174,17 @@ ZELKOR_V512 void split_group(const uint8_t *p, uint32_t *words) {
 }
 
 // The chunks after the last whole group, for chunk sizes known at compile
-// time: as many as fit in split groups of halves, quarters, ... of chunks.
+// time: as many as fit in split groups of halves, quarters, ... of chunks
+// (halves only in instrumented builds, as for kShorterStream).
 template <int K, int M, size_t CS, int S = 2>
-ZELKOR_V512 void split_leftovers(const uint8_t *&p, size_t &n, uint32_t *&words) {
+ZELKOR_V512_SHARED void split_leftovers(const uint8_t *&p, size_t &n, uint32_t *&words) {
   constexpr int N = K + M;
-  if constexpr (CS != 0 && N % S == 0 && CS % (64 * S) == 0) {
+#if defined(ZELKOR_INSTRUMENTED_SIZES)
+  constexpr bool kCompiled = S == 2;
+#else
+  constexpr bool kCompiled = true;
+#endif
+  if constexpr (kCompiled && CS != 0 && N % S == 0 && CS % (64 * S) == 0) {
     if (n >= N / S) {
       split_group<K, M, CS, S>(p, words);
       p += N / S * CS;
