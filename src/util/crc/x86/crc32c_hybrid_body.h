@@ -135,7 +135,7 @@ inline constexpr size_t kShorterStream =
 // Every stream length is a constant, as in the groups, which keeps the
 // loads at constant displacements and the registers out of memory.
 template <int K, int M, size_t B>
-ZELKOR_V512_SHARED uint32_t rounds(uint32_t acc, const uint8_t *&p, size_t &len) {
+ZELKOR_V512 uint32_t rounds(uint32_t acc, const uint8_t *&p, size_t &len) {
   constexpr int N = K + M;
   for (; len >= N * B; p += N * B, len -= N * B) {
     uint32_t c[N];
@@ -177,7 +177,7 @@ ZELKOR_V512 void split_group(const uint8_t *p, uint32_t *words) {
 // time: as many as fit in split groups of halves, quarters, ... of chunks
 // (halves only in instrumented builds, as for kShorterStream).
 template <int K, int M, size_t CS, int S = 2>
-ZELKOR_V512_SHARED void split_leftovers(const uint8_t *&p, size_t &n, uint32_t *&words) {
+ZELKOR_V512 void split_leftovers(const uint8_t *&p, size_t &n, uint32_t *&words) {
   constexpr int N = K + M;
 #if defined(ZELKOR_INSTRUMENTED_SIZES)
   constexpr bool kCompiled = S == 2;
