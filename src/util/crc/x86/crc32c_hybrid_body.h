@@ -97,12 +97,9 @@ ZELKOR_V512_SHARED uint32_t fold_stream(uint32_t acc, const uint8_t *p, size_t l
   vec a0 = xor2(load(p), first_dword(acc)), a1 = load(p + 64), a2 = load(p + 128),
       a3 = load(p + 192);
   for (p += 256, len -= 256; len >= 256; p += 256, len -= 256) {
-    // Prefetched a little ahead of the hardware prefetcher (measured a few
-    // percent over it alone); past the end it is harmless, as in prefetch.h.
-    const uintptr_t ahead = reinterpret_cast<uintptr_t>(p) + 4096;
-#pragma GCC unroll 4
-    for (int line = 0; line < 4; ++line)
-      __builtin_prefetch(reinterpret_cast<const void *>(ahead + 64 * line), 0, 3);
+    // A little ahead of the hardware prefetcher: measured a few percent
+    // over it alone.
+    prefetch_range(p, 4096, 256);
     a0 = fold_add<P, 2048>(a0, load(p));
     a1 = fold_add<P, 2048>(a1, load(p + 64));
     a2 = fold_add<P, 2048>(a2, load(p + 128));
