@@ -23,7 +23,7 @@ target_include_directories(zelkor_static INTERFACE $<INSTALL_INTERFACE:${CMAKE_I
 install(TARGETS sumwright RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
 # Public headers, flat under include/zelkor/.
-set(ZELKOR_PUBLIC_HEADERS src/util/bulk_crc32.h src/security/zelkor_group_info.h
+set(ZELKOR_PUBLIC_HEADERS src/util/bulk_crc32.h src/util/zelkor_crc.h src/security/zelkor_group_info.h
   src/io/nativeio/errno_enum.h src/io/nativeio/file_descriptor.h)
 install(FILES ${ZELKOR_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zelkor COMPONENT dev)
 

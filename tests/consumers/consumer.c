@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <zelkor/bulk_crc32.h>
+#include <zelkor/zelkor_crc.h>
 #include <zelkor/zelkor_group_info.h>
 
 int main(void) {
@@ -15,6 +16,14 @@ int main(void) {
       bulk_crc(digits, 9, &sum, CRC32C_POLYNOMIAL, 512, &err) != BULK_CRC_OK) {
     fprintf(stderr, "consumer: wrong checksum\n");
     return 1;
+  }
+  {
+    uint32_t crc = 0;
+    if (zelkor_crc_update(CRC32C_POLYNOMIAL, &crc, digits, 9) != 0 || crc != 0xE3069283u ||
+        zelkor_crc_compose(CRC32C_POLYNOMIAL, &sum, 9, 512, &crc) != 0 || crc != 0xE3069283u) {
+      fprintf(stderr, "consumer: wrong whole-buffer CRC\n");
+      return 1;
+    }
   }
   {
     struct zelkor_group_info *info = zelkor_group_info_alloc();

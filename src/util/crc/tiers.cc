@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "kernel.h"
+#include "multiply.h"
 
 #if defined(__x86_64__)
 #include "x86/tier_table.h"
@@ -94,6 +95,7 @@ void select_tiers_at_load() {
   g_features = read_cpu_features();
   install(choose_tier(crc_poly::crc32c, g_features), false);
   install(choose_tier(crc_poly::crc32_zlib, g_features), false);
+  select_multiplier(g_features);
 }
 
 const tier_row &tier_in_force(crc_poly poly) { return *g_in_force[index(poly)].row; }

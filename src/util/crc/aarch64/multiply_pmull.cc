@@ -1,0 +1,48 @@
+// multiply_pmull.cc -- the multiplier of multiply_body.h on the 64-bit PMULL.
+#include <arm_neon.h>
+
+#include "../gf2.h"
+#include "../multiply.h"
+
+#define ZELKOR_PMULL_TARGET "+crypto"
+
+namespace zelkor {
+
+namespace {
+namespace copy {
+struct ops {
+  using v = uint64x2_t;
+#define ZELKOR_OP __attribute__((target(ZELKOR_PMULL_TARGET), always_inline)) static inline
+  ZELKOR_OP v of(uint64_t lo, uint64_t hi) { return vcombine_u64(vcreate_u64(lo), vcreate_u64(hi)); }
+  ZELKOR_OP uint64_t lo(v a) { return vgetq_lane_u64(a, 0); }
+  ZELKOR_OP v mul_lo(v a, v b) {
+    return vreinterpretq_u64_p128(vmull_p64(vgetq_lane_u64(a, 0), vgetq_lane_u64(b, 0)));
+  }
+  ZELKOR_OP v mul_hi(v a, v b) {
+    return vreinterpretq_u64_p128(vmull_high_p64(vreinterpretq_p64_u64(a), vreinterpretq_p64_u64(b)));
+  }
+  ZELKOR_OP v add(v a, v b) { return veorq_u64(a, b); }
+  ZELKOR_OP v load_pair(const uint8_t *p) {
+    return vmovl_u32(vreinterpret_u32_u8(vrev32_u8(vld1_u8(p))));
+  }
+#undef ZELKOR_OP
+};
+#define ZELKOR_MULTIPLY __attribute__((target(ZELKOR_PMULL_TARGET))) inline
+#include "../multiply_body.h"
+#undef ZELKOR_MULTIPLY
+}  // namespace copy
+}  // namespace
+
+#define ZELKOR_ENTRY __attribute__((target(ZELKOR_PMULL_TARGET)))
+ZELKOR_ENTRY uint32_t pmull_mul(const gf2_modulus &m, uint32_t a, uint32_t b) {
+  return copy::mul(m, a, b);
+}
+ZELKOR_ENTRY uint32_t pmull_shift(const gf2_modulus &m, uint32_t crc, uint64_t n_bytes) {
+  return copy::shift(m, crc, n_bytes);
+}
+ZELKOR_ENTRY uint32_t pmull_horner(const gf2_modulus &m, uint32_t acc, const uint8_t *words,
+                                   size_t n, uint64_t chunk_bytes) {
+  return copy::horner(m, acc, words, n, chunk_bytes);
+}
+
+}  // namespace zelkor
