@@ -36,11 +36,13 @@ constexpr gf2_modulus kModuli[kPolys] = {
 // instruction (and as the rows' common ground in tests).
 namespace portable {
 struct ops {
+  static constexpr size_t kWords = 2;
   struct v {
     uint64_t l, h;
   };
   static v of(uint64_t lo, uint64_t hi) { return {lo, hi}; }
   static uint64_t lo(v a) { return a.l; }
+  static uint64_t total(v a) { return a.l; }
   // The low 64 bits of a * b: every product here has one factor of at most
   // 33 bits, which is b.
   static uint64_t clmul(uint64_t a, uint64_t b) {
@@ -51,7 +53,8 @@ struct ops {
   static v mul_lo(v a, v b) { return {clmul(a.l, b.l), 0}; }
   static v mul_hi(v a, v b) { return {clmul(a.h, b.h), 0}; }
   static v add(v a, v b) { return {a.l ^ b.l, a.h ^ b.h}; }
-  static v load_pair(const uint8_t *p) {
+  static v of_words(const uint32_t *w) { return {w[0], w[1]}; }
+  static v load(const uint8_t *p) {
     return {uint64_t{p[0]} << 24 | uint64_t{p[1]} << 16 | uint64_t{p[2]} << 8 | p[3],
             uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 | uint64_t{p[6]} << 8 | p[7]};
   }
@@ -61,14 +64,26 @@ struct ops {
 #undef ZELKOR_MULTIPLY
 }  // namespace portable
 
-constexpr multiplier_row kRows[] = {
-    {"portable", [](const cpu_features &) { return true; }, portable::mul, portable::shift,
-     portable::horner},
 #if defined(__x86_64__)
-    {"pclmulqdq", [](const cpu_features &f) { return f.pclmul && f.ssse3; }, pclmul_mul,
+constexpr bool wide(const cpu_features &f) {
+  return f.pclmul && f.avx2 && f.vpclmulqdq && f.ymm_state;
+}
+#endif
+
+constexpr multiplier_row kRows[] = {
+    {"portable", [](const cpu_features &) { return true; }, false, portable::mul,
+     portable::shift, portable::horner},
+#if defined(__x86_64__)
+    {"pclmulqdq", [](const cpu_features &f) { return f.pclmul && f.ssse3; }, false, pclmul_mul,
      pclmul_shift, pclmul_horner},
+    {"vpclmulqdq_avx2", wide, false, vpclmul_avx2_mul, vpclmul_avx2_shift, vpclmul_avx2_horner},
+    {"vpclmulqdq_avx512_model", wide, true, vpclmul_avx512_model_mul, vpclmul_avx512_model_shift,
+     vpclmul_avx512_model_horner},
+    {"vpclmulqdq_avx512",
+     [](const cpu_features &f) { return wide(f) && f.avx512f && f.zmm_state; }, false,
+     vpclmul_avx512_mul, vpclmul_avx512_shift, vpclmul_avx512_horner},
 #elif defined(__aarch64__)
-    {"pmull", [](const cpu_features &f) { return f.arm_pmull; }, pmull_mul, pmull_shift,
+    {"pmull", [](const cpu_features &f) { return f.arm_pmull; }, false, pmull_mul, pmull_shift,
      pmull_horner},
 #endif
 };
@@ -87,7 +102,7 @@ const multiplier_row &multiplier_in_force() { return *g_row; }
 void select_multiplier(const cpu_features &f) {
   g_row_features = f;
   for (const multiplier_row &r : kRows)
-    if (r.needs(f)) g_row = &r;
+    if (!r.model && r.needs(f)) g_row = &r;
 }
 
 bool force_multiplier(const multiplier_row &row) {

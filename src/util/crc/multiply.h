@@ -36,6 +36,7 @@ const gf2_modulus &modulus_of(crc_poly poly);
 struct multiplier_row {
   const char *name;
   feature_test needs;
+  bool model;  // a wider row's layout on narrower operations: for tests, never chosen
   // a * b mod P.
   uint32_t (*mul)(const gf2_modulus &m, uint32_t a, uint32_t b);
   // crc * x^(8 n) mod P: a CRC moved past n bytes, in constant time.
@@ -52,8 +53,8 @@ std::span<const multiplier_row> multiplier_rows();
 
 const multiplier_row &multiplier_in_force();
 
-// Installs the last row of the table that these features run (the rows are
-// in order of speed).  Called once, by select_tiers_at_load.
+// Installs the last row of the table that these features run, models aside
+// (the rows are in order of speed).  Called once, by select_tiers_at_load.
 void select_multiplier(const cpu_features &f);
 
 // Test hook: installs the row if this processor runs it and says whether it
@@ -68,8 +69,27 @@ bool force_multiplier(const multiplier_row &row);
   uint32_t name##_horner(const gf2_modulus &m, uint32_t acc, const uint8_t *words, size_t n, \
                          uint64_t chunk_bytes)
 
+// Defines them from a copy of multiply_body.h compiled for `isa`.
+#define ZELKOR_MULTIPLIER_ENTRIES(name, copy, isa)                                                     \
+  __attribute__((target(isa))) uint32_t name##_mul(const gf2_modulus &m, uint32_t a,         \
+                                                   uint32_t b) {                              \
+    return copy::mul(m, a, b);                                                               \
+  }                                                                                          \
+  __attribute__((target(isa))) uint32_t name##_shift(const gf2_modulus &m, uint32_t crc,     \
+                                                     uint64_t n_bytes) {                     \
+    return copy::shift(m, crc, n_bytes);                                                     \
+  }                                                                                          \
+  __attribute__((target(isa))) uint32_t name##_horner(const gf2_modulus &m, uint32_t acc,    \
+                                                      const uint8_t *words, size_t n,        \
+                                                      uint64_t chunk_bytes) {                \
+    return copy::horner(m, acc, words, n, chunk_bytes);                                      \
+  }
+
 #if defined(__x86_64__)
-ZELKOR_MULTIPLIER(pclmul);  // PCLMULQDQ, with SSSE3 to swap the words' bytes
+ZELKOR_MULTIPLIER(pclmul);        // PCLMULQDQ, with SSSE3 to swap the words' bytes
+ZELKOR_MULTIPLIER(vpclmul_avx2);  // VPCLMULQDQ on 256 bits
+ZELKOR_MULTIPLIER(vpclmul_avx512);        // VPCLMULQDQ on 512 bits
+ZELKOR_MULTIPLIER(vpclmul_avx512_model);  // the same layout on 256-bit operations
 #elif defined(__aarch64__)
 ZELKOR_MULTIPLIER(pmull);  // the 64-bit PMULL
 #endif

@@ -3,13 +3,16 @@
 //
 // Included inside a namespace that defines `ops` and ZELKOR_MULTIPLY (the
 // attributes of each function, with the target it needs).  `ops::v` holds
-// two 64-bit lanes; ops gives:
-//   of(lo, hi)      the lanes
+// ops::kWords 64-bit lanes (2 or 4), in 128-bit halves; ops gives:
+//   of(lo, hi)      lanes 0 and 1, the others zero
 //   lo(a)           lane 0
-//   mul_lo, mul_hi  the carry-less product of lanes 0 (lanes 1) as 128 bits
+//   total(a)        lane 0 of every 128-bit half, added up
+//   mul_lo, mul_hi  the carry-less products of the even (odd) lanes, each as
+//                   the 128 bits of its half
 //   add(a, b)       a xor b
-//   load_pair(p)    the big-endian words at p and p + 4, each in the low
-//                   half of its lane, the high half zero
+//   load(p)         the big-endian words at p, p + 4, ..., one per lane in
+//                   its low 32 bits, the high ones zero
+//   of_words(w)     w[0], w[1], ... one per lane
 //
 // A CRC value a has x^(31-i) at bit i.  The carry-less product of two such
 // values in lane 0 has x^(62-k) at bit k; moved up one bit it is a 64-bit
@@ -52,36 +55,47 @@ ZELKOR_MULTIPLY uint32_t shift(const gf2_modulus &m, uint32_t crc, uint64_t n_by
   return mul(m, crc, mul(m, a, b));
 }
 
-// The powers of a block: pairs[j] multiplies words 2j and 2j + 1 of a block,
-// which stand kBlock - 1 - 2j and kBlock - 2 - 2j chunks before its end.
+// The powers of a block: words[j] multiplies the ops::kWords words from
+// word j * kWords of a block, word i standing kBlock - 1 - i chunks before
+// its end.
+inline constexpr size_t kLoads = kBlock / ops::kWords;
+static_assert(kLoads % 2 == 0, "a block is loaded two vectors at a time");
 struct block_powers {
-  ops::v pairs[kBlock / 2];
+  ops::v words[kLoads];
   ops::v top;  // M^kBlock, for the register that enters the block
 };
 
 ZELKOR_MULTIPLY void powers_of(const gf2_modulus &m, uint32_t mult, block_powers &bp) {
-  uint32_t pw[kBlock + 1];
+  uint32_t pw[kBlock + 1];  // pw[kBlock - i]: the power of word i
   pw[0] = gf2::kOne;
   for (size_t j = 1; j <= kBlock; ++j) pw[j] = mul(m, pw[j - 1], mult);
-  for (size_t j = 0; j < kBlock / 2; ++j)
-    bp.pairs[j] = ops::of(pw[kBlock - 1 - 2 * j], pw[kBlock - 2 - 2 * j]);
+  uint32_t rev[kBlock];
+  for (size_t i = 0; i < kBlock; ++i) rev[i] = pw[kBlock - 1 - i];
+  for (size_t j = 0; j < kLoads; ++j) bp.words[j] = ops::of_words(rev + j * ops::kWords);
   bp.top = ops::of(pw[kBlock], 0);
 }
 
-// One block of kBlock words after the register acc.
+// One block of kBlock words after the register acc.  The register's
+// product is added last, so that the words' products do not wait for it.
 ZELKOR_MULTIPLY uint32_t block(const gf2_modulus &m, const block_powers &bp, uint32_t acc,
                                const uint8_t *w) {
-  ops::v s[4] = {ops::mul_lo(ops::of(acc, 0), bp.top), ops::of(0, 0), ops::of(0, 0),
-                 ops::of(0, 0)};
+  ops::v s[4];
 #pragma GCC unroll 16
-  for (size_t j = 0; j < kBlock / 2; j += 2) {
-    const ops::v a = ops::load_pair(w + 8 * j), b = ops::load_pair(w + 8 * j + 8);
-    s[0] = ops::add(s[0], ops::mul_lo(a, bp.pairs[j]));
-    s[1] = ops::add(s[1], ops::mul_hi(a, bp.pairs[j]));
-    s[2] = ops::add(s[2], ops::mul_lo(b, bp.pairs[j + 1]));
-    s[3] = ops::add(s[3], ops::mul_hi(b, bp.pairs[j + 1]));
+  for (size_t j = 0; j < kLoads; j += 2) {
+    const ops::v a = ops::load(w + 4 * ops::kWords * j);
+    const ops::v b = ops::load(w + 4 * ops::kWords * (j + 1));
+    const ops::v pa = ops::mul_lo(a, bp.words[j]), qa = ops::mul_hi(a, bp.words[j]);
+    const ops::v pb = ops::mul_lo(b, bp.words[j + 1]), qb = ops::mul_hi(b, bp.words[j + 1]);
+    if (j == 0) {
+      s[0] = pa, s[1] = qa, s[2] = pb, s[3] = qb;
+    } else {
+      s[0] = ops::add(s[0], pa), s[1] = ops::add(s[1], qa);
+      s[2] = ops::add(s[2], pb), s[3] = ops::add(s[3], qb);
+    }
   }
-  return reduce_sum(m, ops::add(ops::add(s[0], s[1]), ops::add(s[2], s[3])));
+  const ops::v words = ops::add(ops::add(s[0], s[1]), ops::add(s[2], s[3]));
+  const ops::v sum = ops::add(words, ops::mul_lo(ops::of(acc, 0), bp.top));
+  return reduce(m, ops::of(ops::total(sum) << 1, 0));
 }
 
 ZELKOR_MULTIPLY uint32_t load_be32(const uint8_t *p) {

@@ -11,6 +11,7 @@ namespace zelkor {
 namespace {
 namespace copy {
 struct ops {
+  static constexpr size_t kWords = 2;
   using v = uint64x2_t;
 #define ZELKOR_OP __attribute__((target(ZELKOR_PMULL_TARGET), always_inline)) static inline
   ZELKOR_OP v of(uint64_t lo, uint64_t hi) { return vcombine_u64(vcreate_u64(lo), vcreate_u64(hi)); }
@@ -22,7 +23,9 @@ struct ops {
     return vreinterpretq_u64_p128(vmull_high_p64(vreinterpretq_p64_u64(a), vreinterpretq_p64_u64(b)));
   }
   ZELKOR_OP v add(v a, v b) { return veorq_u64(a, b); }
-  ZELKOR_OP v load_pair(const uint8_t *p) {
+  ZELKOR_OP uint64_t total(v a) { return lo(a); }
+  ZELKOR_OP v of_words(const uint32_t *w) { return of(w[0], w[1]); }
+  ZELKOR_OP v load(const uint8_t *p) {
     return vmovl_u32(vreinterpret_u32_u8(vrev32_u8(vld1_u8(p))));
   }
 #undef ZELKOR_OP
@@ -33,16 +36,6 @@ struct ops {
 }  // namespace copy
 }  // namespace
 
-#define ZELKOR_ENTRY __attribute__((target(ZELKOR_PMULL_TARGET)))
-ZELKOR_ENTRY uint32_t pmull_mul(const gf2_modulus &m, uint32_t a, uint32_t b) {
-  return copy::mul(m, a, b);
-}
-ZELKOR_ENTRY uint32_t pmull_shift(const gf2_modulus &m, uint32_t crc, uint64_t n_bytes) {
-  return copy::shift(m, crc, n_bytes);
-}
-ZELKOR_ENTRY uint32_t pmull_horner(const gf2_modulus &m, uint32_t acc, const uint8_t *words,
-                                   size_t n, uint64_t chunk_bytes) {
-  return copy::horner(m, acc, words, n, chunk_bytes);
-}
+ZELKOR_MULTIPLIER_ENTRIES(pmull, copy, ZELKOR_PMULL_TARGET)
 
 }  // namespace zelkor
