@@ -1,0 +1,97 @@
+// whole_crc_fuzz.cc -- one CRC of the same data four ways, which must all be
+// the bitwise reference's: zelkor_crc_update in one call, the same in
+// pieces, the pieces' CRCs joined by zelkor_crc_combine, and bulk_crc's
+// stored words of the data composed by zelkor_crc_compose (from an aligned
+// copy and from an odd address).
+//
+//   [0]      the kernel tier (of those this processor runs, either type)
+//   [1]      the multiplier (of those this processor runs)
+//   [2..3]   chunk size for the stored words, 1 to 65536
+//   [4]      seed of the piece lengths
+//   [5..]    the data
+// Words are allocated to their exact length (and ASan watches the bytes
+// around them), so a read past the last word is caught.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "crc_reference.h"
+#include "engine_tiers.h"
+#include "util/crc/multiply.h"
+#include "util/zelkor_crc.h"
+
+namespace {
+
+void check(bool ok, const char *what, uint32_t got, uint32_t want) {
+  if (ok) return;
+  std::fprintf(stderr, "whole_crc_fuzz.cc: %s: got %#x, want %#x\n", what, got, want);
+  std::fflush(stderr);
+  std::abort();
+}
+
+const std::vector<tiers::tier_case> &tier_cases() {
+  static const std::vector<tiers::tier_case> v = [] {
+    tiers::restore_on_exit restore;
+    std::vector<tiers::tier_case> out;
+    for (int type : {CRC32C_POLYNOMIAL, CRC32_ZLIB_POLYNOMIAL})
+      for (const tiers::tier_case &t : tiers::runnable(type)) out.push_back(t);
+    return out;
+  }();
+  return v;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
+  if (size < 5) return 0;
+  const tiers::tier_case &tier = tier_cases()[in[0] % tier_cases().size()];
+  const auto rows = zelkor::multiplier_rows();
+  const zelkor::multiplier_row &mult = rows[in[1] % rows.size()];
+  const int chunk = 1 + ((in[2] << 8 | in[3]) % 65536);
+  uint32_t seed = in[4];
+  const std::vector<uint8_t> data(in + 5, in + size);
+  const size_t n = data.size();
+  const int type = tier.type;
+
+  tiers::restore_on_exit restore;
+  const zelkor::multiplier_row &saved = zelkor::multiplier_in_force();
+  if (!tiers::force(tier) || !zelkor::force_multiplier(mult)) {
+    zelkor::force_multiplier(saved);
+    return 0;
+  }
+  const uint32_t want = reference::crc(type, data.data(), n);
+
+  uint32_t one = 0;
+  check(zelkor_crc_update(type, &one, data.data(), n) == 0, "update", 0, 0);
+  check(one == want, "one-shot update", one, want);
+
+  uint32_t streamed = 0, joined = 0;
+  for (size_t at = 0; at < n;) {
+    seed = seed * 1103515245u + 12345u;
+    const size_t piece = std::min<size_t>(n - at, (seed >> 16) % (seed & 1 ? 9 : 700));
+    uint32_t own = 0;
+    zelkor_crc_update(type, &streamed, data.data() + at, piece);
+    zelkor_crc_update(type, &own, data.data() + at, piece);
+    zelkor_crc_combine(type, joined, own, piece, &joined);
+    at += piece;
+  }
+  check(streamed == want, "update in pieces", streamed, want);
+  check(joined == want, "pieces combined", joined, want);
+
+  const size_t n_words = (n + chunk - 1) / static_cast<size_t>(chunk);
+  std::vector<uint32_t> words(n_words);
+  if (n > 0) bulk_crc(data.data(), n, words.data(), type, chunk, nullptr);
+  std::vector<uint8_t> odd(4 * n_words + 1);
+  std::memcpy(odd.data() + 1, words.data(), 4 * n_words);
+  for (const uint32_t *w : {static_cast<const uint32_t *>(words.data()),
+                            reinterpret_cast<const uint32_t *>(odd.data() + 1)}) {
+    uint32_t composed = 1;
+    check(zelkor_crc_compose(type, n > 0 ? w : nullptr, n, chunk, &composed) == 0, "compose", 0,
+          0);
+    check(composed == want, "composed", composed, want);
+  }
+  zelkor::force_multiplier(saved);
+  return 0;
+}
