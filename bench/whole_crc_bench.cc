@@ -106,7 +106,8 @@ void register_all() {
     benchmark::RegisterBenchmark("update/crc32c/zelkor", update, CRC32C_POLYNOMIAL, ours)->Arg(n);
     benchmark::RegisterBenchmark("update/crc32c/isal_crc32_iscsi", update, CRC32C_POLYNOMIAL,
                                  isal_iscsi)->Arg(n);
-    benchmark::RegisterBenchmark("update/crc32/zelkor", update, CRC32_ZLIB_POLYNOMIAL, ours)->Arg(n);
+    benchmark::RegisterBenchmark("update/crc32/zelkor", update, CRC32_ZLIB_POLYNOMIAL, ours)
+        ->Arg(n);
     benchmark::RegisterBenchmark("update/crc32/isal_crc32_gzip_refl", update,
                                  CRC32_ZLIB_POLYNOMIAL, isal_gzip)->Arg(n);
     benchmark::RegisterBenchmark("update/crc32/zlib_crc32", update, CRC32_ZLIB_POLYNOMIAL, zlib)

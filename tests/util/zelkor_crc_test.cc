@@ -60,7 +60,8 @@ uint32_t update(int type, uint32_t crc, const uint8_t *p, size_t n) {
 
 TEST(ZelkorCrc, CheckValuesAndIscsiVectors) {
   std::vector<uint8_t> zeros(32, 0), ones(32, 0xFF), up(32), down(32);
-  for (int i = 0; i < 32; ++i) up[i] = static_cast<uint8_t>(i), down[i] = static_cast<uint8_t>(31 - i);
+  for (int i = 0; i < 32; ++i)
+    up[i] = static_cast<uint8_t>(i), down[i] = static_cast<uint8_t>(31 - i);
   const auto digits = reinterpret_cast<const uint8_t *>("123456789");
   const struct {
     int type;
@@ -245,7 +246,8 @@ TEST_P(Multiplier, CombineAtEverySplitEqualsTheWhole) {
 TEST_P(Multiplier, CombineAnyLength) {
   const std::vector<uint8_t> zeros(70000, 0);
   for (int type : kTypes)
-    for (size_t n : {size_t{0}, size_t{1}, size_t{255}, size_t{256}, size_t{65536 + 7}, size_t{70000}})
+    for (size_t n :
+         {size_t{0}, size_t{1}, size_t{255}, size_t{256}, size_t{65536 + 7}, size_t{70000}})
       ASSERT_EQ(append_zeros(type, 0x1234567u, n),
                 update(type, 0x1234567u, zeros.data(), n)) << "the oracle itself, " << n;
   std::mt19937_64 rng(4);
@@ -286,7 +288,9 @@ struct guarded_words {
   guarded_words(const guarded_words &) = delete;
   guarded_words &operator=(const guarded_words &) = delete;
   uint8_t *end() const { return base + span - page; }  // the faulting page
-  const uint32_t *first(size_t n) const { return reinterpret_cast<const uint32_t *>(end() - 4 * n); }
+  const uint32_t *first(size_t n) const {
+    return reinterpret_cast<const uint32_t *>(end() - 4 * n);
+  }
 };
 
 TEST_P(Multiplier, ComposeEqualsTheCrcOfTheWhole) {

@@ -99,10 +99,16 @@ std::span<const multiplier_row> multiplier_rows() { return kRows; }
 
 const multiplier_row &multiplier_in_force() { return *g_row; }
 
+const multiplier_row &choose_multiplier(const cpu_features &f) {
+  const multiplier_row *chosen = &kRows[0];
+  for (const multiplier_row &r : kRows)
+    if (!r.model && r.needs(f)) chosen = &r;
+  return *chosen;
+}
+
 void select_multiplier(const cpu_features &f) {
   g_row_features = f;
-  for (const multiplier_row &r : kRows)
-    if (!r.model && r.needs(f)) g_row = &r;
+  g_row = &choose_multiplier(f);
 }
 
 bool force_multiplier(const multiplier_row &row) {

@@ -53,8 +53,11 @@ std::span<const multiplier_row> multiplier_rows();
 
 const multiplier_row &multiplier_in_force();
 
-// Installs the last row of the table that these features run, models aside
-// (the rows are in order of speed).  Called once, by select_tiers_at_load.
+// The last row of the table that these features run, models aside (the rows
+// are in order of speed): a pure function of them.
+const multiplier_row &choose_multiplier(const cpu_features &f);
+
+// Installs that choice.  Called once, by select_tiers_at_load.
 void select_multiplier(const cpu_features &f);
 
 // Test hook: installs the row if this processor runs it and says whether it
@@ -63,26 +66,26 @@ bool force_multiplier(const multiplier_row &row);
 
 // A multiplier's routines, <name>_mul, <name>_shift and <name>_horner, each
 // compiled for the instructions it needs.
-#define ZELKOR_MULTIPLIER(name)                                                         \
-  uint32_t name##_mul(const gf2_modulus &m, uint32_t a, uint32_t b);                    \
-  uint32_t name##_shift(const gf2_modulus &m, uint32_t crc, uint64_t n_bytes);          \
+#define ZELKOR_MULTIPLIER(name)                                                             \
+  uint32_t name##_mul(const gf2_modulus &m, uint32_t a, uint32_t b);                        \
+  uint32_t name##_shift(const gf2_modulus &m, uint32_t crc, uint64_t n_bytes);              \
   uint32_t name##_horner(const gf2_modulus &m, uint32_t acc, const uint8_t *words, size_t n, \
                          uint64_t chunk_bytes)
 
 // Defines them from a copy of multiply_body.h compiled for `isa`.
-#define ZELKOR_MULTIPLIER_ENTRIES(name, copy, isa)                                                     \
-  __attribute__((target(isa))) uint32_t name##_mul(const gf2_modulus &m, uint32_t a,         \
-                                                   uint32_t b) {                              \
-    return copy::mul(m, a, b);                                                               \
-  }                                                                                          \
-  __attribute__((target(isa))) uint32_t name##_shift(const gf2_modulus &m, uint32_t crc,     \
-                                                     uint64_t n_bytes) {                     \
-    return copy::shift(m, crc, n_bytes);                                                     \
-  }                                                                                          \
-  __attribute__((target(isa))) uint32_t name##_horner(const gf2_modulus &m, uint32_t acc,    \
-                                                      const uint8_t *words, size_t n,        \
-                                                      uint64_t chunk_bytes) {                \
-    return copy::horner(m, acc, words, n, chunk_bytes);                                      \
+#define ZELKOR_MULTIPLIER_ENTRIES(name, copy, isa)                                          \
+  __attribute__((target(isa))) uint32_t name##_mul(const gf2_modulus &m, uint32_t a,        \
+                                                   uint32_t b) {                            \
+    return copy::mul(m, a, b);                                                              \
+  }                                                                                         \
+  __attribute__((target(isa))) uint32_t name##_shift(const gf2_modulus &m, uint32_t crc,    \
+                                                     uint64_t n_bytes) {                    \
+    return copy::shift(m, crc, n_bytes);                                                    \
+  }                                                                                         \
+  __attribute__((target(isa))) uint32_t name##_horner(const gf2_modulus &m, uint32_t acc,   \
+                                                      const uint8_t *words, size_t n,       \
+                                                      uint64_t chunk_bytes) {               \
+    return copy::horner(m, acc, words, n, chunk_bytes);                                     \
   }
 
 #if defined(__x86_64__)

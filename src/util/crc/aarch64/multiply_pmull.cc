@@ -14,13 +14,16 @@ struct ops {
   static constexpr size_t kWords = 2;
   using v = uint64x2_t;
 #define ZELKOR_OP __attribute__((target(ZELKOR_PMULL_TARGET), always_inline)) static inline
-  ZELKOR_OP v of(uint64_t lo, uint64_t hi) { return vcombine_u64(vcreate_u64(lo), vcreate_u64(hi)); }
+  ZELKOR_OP v of(uint64_t lo, uint64_t hi) {
+    return vcombine_u64(vcreate_u64(lo), vcreate_u64(hi));
+  }
   ZELKOR_OP uint64_t lo(v a) { return vgetq_lane_u64(a, 0); }
   ZELKOR_OP v mul_lo(v a, v b) {
     return vreinterpretq_u64_p128(vmull_p64(vgetq_lane_u64(a, 0), vgetq_lane_u64(b, 0)));
   }
   ZELKOR_OP v mul_hi(v a, v b) {
-    return vreinterpretq_u64_p128(vmull_high_p64(vreinterpretq_p64_u64(a), vreinterpretq_p64_u64(b)));
+    return vreinterpretq_u64_p128(
+        vmull_high_p64(vreinterpretq_p64_u64(a), vreinterpretq_p64_u64(b)));
   }
   ZELKOR_OP v add(v a, v b) { return veorq_u64(a, b); }
   ZELKOR_OP uint64_t total(v a) { return lo(a); }

@@ -94,8 +94,8 @@ struct ops {
   ZELKOR_OP uint64_t total(v a) {
     const __m256i h = _mm256_xor_si256(_mm512_maskz_extracti64x4_epi64(0xF, a, 0),
                                        _mm512_maskz_extracti64x4_epi64(0xF, a, 1));
-    return static_cast<uint64_t>(
-        _mm_cvtsi128_si64(_mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1))));
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(
+        _mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1))));
   }
   ZELKOR_OP v mul_lo(v a, v b) { return _mm512_clmulepi64_epi128(a, b, 0x00); }
   ZELKOR_OP v mul_hi(v a, v b) { return _mm512_clmulepi64_epi128(a, b, 0x11); }
@@ -119,7 +119,9 @@ struct ops {
     __m256i a, b;
   };
 #define ZELKOR_OP __attribute__((target(ZELKOR_VPCLMUL_TARGET), always_inline)) static inline
-  ZELKOR_OP v of(uint64_t lo, uint64_t hi) { return {wide_copy::ops::of(lo, hi), _mm256_setzero_si256()}; }
+  ZELKOR_OP v of(uint64_t lo, uint64_t hi) {
+    return {wide_copy::ops::of(lo, hi), _mm256_setzero_si256()};
+  }
   ZELKOR_OP uint64_t lo(v x) { return wide_copy::ops::lo(x.a); }
   ZELKOR_OP uint64_t total(v x) { return wide_copy::ops::total(_mm256_xor_si256(x.a, x.b)); }
   ZELKOR_OP v mul_lo(v x, v y) {

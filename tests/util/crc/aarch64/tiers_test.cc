@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "util/crc/multiply.h"
 #include "util/crc/tiers.h"
 
 namespace {
@@ -51,23 +52,28 @@ TEST(TierChoice, TableOfHwcapWords) {
     unsigned long hwcap;
     uint64_t midr;
     const char *crc32c, *crc32;  // the rows chosen
+    const char *multiplier;
   } cases[] = {
-      {"nothing at all", 0, 0, "slot_routine", "slot_routine"},
-      {"ARMv8.0 without extensions", kBase, midr(kArm, 0xD03), "slot_routine", "slot_routine"},
+      {"nothing at all", 0, 0, "slot_routine", "slot_routine", "portable"},
+      {"ARMv8.0 without extensions", kBase, midr(kArm, 0xD03), "slot_routine", "slot_routine",
+       "portable"},
       {"CRC32 without PMULL (Cortex-A53 without crypto)", kBase | HWCAP_CRC32, midr(kArm, 0xD03),
-       "slot_routine", "slot_routine"},
-      {"PMULL without CRC32", kBase | HWCAP_AES | HWCAP_PMULL, midr(kArm, 0xD07),
-       "slot_routine", "slot_routine"},
-      {"Neoverse N1", kV8 | HWCAP_ATOMICS, midr(kArm, 0xD0C), "armv8_crc_x3", "armv8_crc_x3"},
-      {"Neoverse N2", kV8 | HWCAP_SVE, midr(kArm, 0xD49), "armv8_crc_x3", "armv8_crc_x3"},
-      {"Neoverse V1", kV8 | HWCAP_SVE, midr(kArm, 0xD40), "armv8_pmull", "armv8_pmull"},
-      {"Neoverse V2", kV8 | HWCAP_SVE | HWCAP_SHA3, midr(kArm, 0xD4F), "armv8_pmull", "armv8_pmull"},
-      {"Neoverse V3", kV8 | HWCAP_SVE, midr(kArm, 0xD84), "armv8_pmull", "armv8_pmull"},
-      {"Apple", kV8, midr(kApple, 0x022), "armv8_pmull", "armv8_pmull"},
-      {"Neoverse V2 with PMULL hidden", kV8 & ~HWCAP_PMULL, midr(kArm, 0xD4F),
-       "slot_routine", "slot_routine"},
-      {"a kernel that hides MIDR", kV8 & ~HWCAP_CPUID, 0, "armv8_crc_x3", "armv8_crc_x3"},
-      {"another implementer's part 0xD40", kV8, midr(0x51, 0xD40), "armv8_crc_x3", "armv8_crc_x3"},
+       "slot_routine", "slot_routine", "portable"},
+      {"PMULL without CRC32", kBase | HWCAP_AES | HWCAP_PMULL, midr(kArm, 0xD07), "slot_routine",
+       "slot_routine", "pmull"},
+      {"Neoverse N1", kV8 | HWCAP_ATOMICS, midr(kArm, 0xD0C), "armv8_crc_x3", "armv8_crc_x3",
+       "pmull"},
+      {"Neoverse N2", kV8 | HWCAP_SVE, midr(kArm, 0xD49), "armv8_crc_x3", "armv8_crc_x3", "pmull"},
+      {"Neoverse V1", kV8 | HWCAP_SVE, midr(kArm, 0xD40), "armv8_pmull", "armv8_pmull", "pmull"},
+      {"Neoverse V2", kV8 | HWCAP_SVE | HWCAP_SHA3, midr(kArm, 0xD4F), "armv8_pmull", "armv8_pmull",
+       "pmull"},
+      {"Neoverse V3", kV8 | HWCAP_SVE, midr(kArm, 0xD84), "armv8_pmull", "armv8_pmull", "pmull"},
+      {"Apple", kV8, midr(kApple, 0x022), "armv8_pmull", "armv8_pmull", "pmull"},
+      {"Neoverse V2 with PMULL hidden", kV8 & ~HWCAP_PMULL, midr(kArm, 0xD4F), "slot_routine",
+       "slot_routine", "portable"},
+      {"a kernel that hides MIDR", kV8 & ~HWCAP_CPUID, 0, "armv8_crc_x3", "armv8_crc_x3", "pmull"},
+      {"another implementer's part 0xD40", kV8, midr(0x51, 0xD40), "armv8_crc_x3", "armv8_crc_x3",
+       "pmull"},
   };
   for (const auto &c : cases) {
     const cpu_features f = zelkor::features_from_hwcap(c.hwcap, c.midr);
@@ -77,6 +83,7 @@ TEST(TierChoice, TableOfHwcapWords) {
     EXPECT_STREQ(crc32.name, c.crc32) << c.name;
     EXPECT_TRUE(zelkor::runs_here(crc32c, f)) << c.name;
     EXPECT_TRUE(zelkor::runs_here(crc32, f)) << c.name;
+    EXPECT_STREQ(zelkor::choose_multiplier(f).name, c.multiplier) << c.name;
   }
 }
 
