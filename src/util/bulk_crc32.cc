@@ -167,18 +167,8 @@ __attribute__((visibility("default"))) int bulk_crc(const uint8_t *data, size_t 
   const bool is_verify = error_info != nullptr;
   crc_pipelined_func_t crc_func;
   const zelkor::crc_kernel *kernel;
-  switch (checksum_type) {
-    case CRC32C_POLYNOMIAL:
-      crc_func = pipelined_crc32c_func;
-      kernel = &zelkor::crc32c_kernel;
-      break;
-    case CRC32_ZLIB_POLYNOMIAL:
-      crc_func = pipelined_crc32_zlib_func;
-      kernel = &zelkor::crc32_zlib_kernel;
-      break;
-    default:
-      return is_verify ? BULK_CRC_BAD_TYPE : -EINVAL;
-  }
+  if (!zelkor::engine_of(checksum_type, crc_func, kernel))
+    return is_verify ? BULK_CRC_BAD_TYPE : -EINVAL;
   // A chunk size below 1 would divide by zero; the type is tested first so an
   // unknown type keeps its own code.
   if (bytes_per_checksum < 1) return -EINVAL;

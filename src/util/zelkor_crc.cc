@@ -34,18 +34,7 @@ __attribute__((visibility("default"))) int zelkor_crc_update(int checksum_type, 
                                                              const uint8_t *data, size_t len) {
   crc_pipelined_func_t crc_func;
   const zelkor::crc_kernel *kernel;
-  switch (checksum_type) {
-    case CRC32C_POLYNOMIAL:
-      crc_func = pipelined_crc32c_func;
-      kernel = &zelkor::crc32c_kernel;
-      break;
-    case CRC32_ZLIB_POLYNOMIAL:
-      crc_func = pipelined_crc32_zlib_func;
-      kernel = &zelkor::crc32_zlib_kernel;
-      break;
-    default:
-      return BULK_CRC_BAD_TYPE;
-  }
+  if (!zelkor::engine_of(checksum_type, crc_func, kernel)) return BULK_CRC_BAD_TYPE;
   if (crc == nullptr || (data == nullptr && len > 0)) return -EINVAL;
 
   // The lone-chunk kernel of the tier in force, while the slot holds the

@@ -47,6 +47,24 @@ struct crc_kernel {
 extern crc_kernel crc32c_kernel;
 extern crc_kernel crc32_zlib_kernel;
 
+// A checksum type's slot routine and kernel record, read once per call;
+// false for an unknown type.
+inline bool engine_of(int checksum_type, crc_pipelined_func_t &routine,
+                      const crc_kernel *&kernel) {
+  switch (checksum_type) {
+    case CRC32C_POLYNOMIAL:
+      routine = pipelined_crc32c_func;
+      kernel = &crc32c_kernel;
+      return true;
+    case CRC32_ZLIB_POLYNOMIAL:
+      routine = pipelined_crc32_zlib_func;
+      kernel = &crc32_zlib_kernel;
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Every kernel walks its chunks in groups whose size divides this; a caller
 // that hands over a multiple of it never leaves a kernel with a short group.
 inline constexpr size_t kKernelGroupMultiple = 48;
