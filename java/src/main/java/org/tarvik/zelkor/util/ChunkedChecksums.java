@@ -210,7 +210,7 @@ public final class ChunkedChecksums {
             type.ordinal(), bytesPerChecksum, dataLength, sums.array(),
             sums.arrayOffset() + position);
       }
-      return composeCopied(type, bytesPerChecksum, dataLength, sums, position);
+      return composeCopied(type, bytesPerChecksum, dataLength, sums, position, words);
     } catch (UnsatisfiedLinkError e) {
       throw notLoaded(e);
     }
@@ -337,12 +337,18 @@ public final class ChunkedChecksums {
   }
 
   // Read-only heap words: bounded pieces copied out with absolute gets, each
-  // composed and joined to the CRC of the pieces before it.
+  // composed and joined to the CRC of the pieces before it.  totalWords fit
+  // in the buffer, so four times them fits in an int.
   private static long composeCopied(
-      Type type, int bytesPerChecksum, long dataLength, ByteBuffer sums, int position) {
+      Type type,
+      int bytesPerChecksum,
+      long dataLength,
+      ByteBuffer sums,
+      int position,
+      long totalWords) {
     int pieceWords = COPY_PIECE_BYTES / 4;
     long pieceData = (long) pieceWords * bytesPerChecksum;
-    byte[] copy = new byte[COPY_PIECE_BYTES];
+    byte[] copy = new byte[(int) Math.min(COPY_PIECE_BYTES, 4 * totalWords)];
     long crc = 0;
     long done = 0;
     int at = position;
