@@ -1,11 +1,13 @@
-// ChunkedChecksums.cc -- bulk_crc over Java buffers, behind the native
-// method of org.tarvik.zelkor.util.ChunkedChecksums.
+// ChunkedChecksums.cc -- bulk_crc over Java buffers, and the whole-buffer CRCs
+// of zelkor_crc.h, behind the native methods of
+// org.tarvik.zelkor.util.ChunkedChecksums.
 //
 // The Java side checks every argument and range and hands over, for the
 // data and for the checksum words each, either a direct buffer (read through
 // its address, no copy) or a byte array (held with GetPrimitiveArrayCritical
-// one slice at a time, see ChunkedChecksums_internal.h).  No state: any
-// number of threads may call in at once.
+// one slice at a time, see ChunkedChecksums_internal.h).  Composing reads
+// words only, so an array's words are copied out in bounded pieces instead
+// of being held.  No state: any number of threads may call in at once.
 #include "ChunkedChecksums_internal.h"
 
 #include <jni.h>
@@ -17,6 +19,7 @@
 
 #include "bulk_crc32.h"
 #include "jni_helpers.h"
+#include "zelkor_crc.h"
 
 namespace {
 
@@ -27,6 +30,12 @@ constexpr char ILLEGAL_ARGUMENT[] = "java/lang/IllegalArgumentException";
 // Java array or buffer starts wherever the caller says.  An unaligned one
 // goes through this many words on the stack at a time.
 constexpr size_t kBounceWords = 1024;
+
+// Type.ordinal() as the C functions' type code; anything else is passed on
+// as -1, which they reject.
+int checksum_type_of(jint ordinal) {
+  return ordinal == 0 ? CRC32C_POLYNOMIAL : ordinal == 1 ? CRC32_ZLIB_POLYNOMIAL : -1;
+}
 
 // bulk_crc over data[0, len) with the words at sums, aligned or not.
 // Verify mode when error_info is non-null; its bad_data then points into
@@ -91,19 +100,108 @@ uint8_t *direct_address(JNIEnv *env, jobject buffer, const char *which) {
   return address;
 }
 
+// For what only a caller other than the Java class can pass, since it
+// checks every argument first: a failure code must not come back as a CRC.
+void refuse(JNIEnv *env, jint type, jint bytes_per_checksum) {
+  char message[96];
+  snprintf(message, sizeof message, "checksum type %d with %d bytes per checksum refused",
+           static_cast<int>(type), static_cast<int>(bytes_per_checksum));
+  throw_new(env, ILLEGAL_ARGUMENT, message);
+}
+
+void refuse(JNIEnv *env, jint type) {
+  char message[48];
+  snprintf(message, sizeof message, "checksum type %d refused", static_cast<int>(type));
+  throw_new(env, ILLEGAL_ARGUMENT, message);
+}
+
+// Whether zelkor_crc_compose takes this type and chunk size (and the length,
+// which reaches it unsigned); raises IllegalArgumentException if not.
+// Composing no data reads nothing, so it is the check itself.
+bool compose_accepts(JNIEnv *env, jint type, jint bytes_per_checksum, jlong data_length) {
+  uint32_t unused;
+  if (data_length >= 0 &&
+      zelkor_crc_compose(checksum_type_of(type), nullptr, 0, bytes_per_checksum, &unused) == 0)
+    return true;
+  refuse(env, type, bytes_per_checksum);
+  return false;
+}
+
 }  // namespace
 
 extern "C" {
+
+JNIEXPORT jlong JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_combineCrcs(
+    JNIEnv *env, jclass /*clazz*/, jint type, jlong crc_a, jlong crc_b, jlong length_b) {
+  uint32_t crc = 0;
+  if (zelkor_crc_combine(checksum_type_of(type), static_cast<uint32_t>(crc_a),
+                         static_cast<uint32_t>(crc_b), static_cast<uint64_t>(length_b),
+                         &crc) != 0) {
+    refuse(env, type);
+    return 0;
+  }
+  return static_cast<jlong>(crc);
+}
+
+// The words start offset bytes past the buffer's address.
+JNIEXPORT jlong JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_composeBuffer(
+    JNIEnv *env, jclass /*clazz*/, jint type, jint bytes_per_checksum, jlong data_length,
+    jobject sums_buffer, jint offset) {
+  if (!compose_accepts(env, type, bytes_per_checksum, data_length)) return 0;
+  if (data_length == 0) return 0;
+  const uint8_t *address = direct_address(env, sums_buffer, "sums");
+  if (address == nullptr) return 0;
+  uint32_t crc = 0;
+  // zelkor_crc_compose reads its words as bytes: any offset will do.
+  if (zelkor_crc_compose(checksum_type_of(type),
+                         reinterpret_cast<const uint32_t *>(address + offset),
+                         static_cast<uint64_t>(data_length), bytes_per_checksum, &crc) != 0) {
+    refuse(env, type, bytes_per_checksum);
+    return 0;
+  }
+  return static_cast<jlong>(crc);
+}
+
+// The words start at sums_array[offset].  Each piece of words covers its
+// chunks' bytes, the last piece whatever is left of the data (a partial
+// chunk included), and is joined to the CRC of the pieces before it.
+JNIEXPORT jlong JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_composeArray(
+    JNIEnv *env, jclass /*clazz*/, jint type, jint bytes_per_checksum, jlong data_length,
+    jbyteArray sums_array, jint offset) {
+  if (!compose_accepts(env, type, bytes_per_checksum, data_length)) return 0;
+  constexpr size_t kPieceWords = zelkor::kComposePieceBytes / 4;
+  uint32_t words[kPieceWords];
+  const int checksum_type = checksum_type_of(type);
+  const uint64_t chunk = static_cast<uint64_t>(bytes_per_checksum);
+  uint64_t left = static_cast<uint64_t>(data_length);
+  // The Java side checked that the words lie within the array.
+  jint at = offset;
+  uint32_t crc = 0;
+  while (left > 0) {
+    const uint64_t chunks_left = (left - 1) / chunk + 1;
+    const size_t n = chunks_left < kPieceWords ? static_cast<size_t>(chunks_left) : kPieceWords;
+    const uint64_t piece = n < chunks_left ? n * chunk : left;
+    env->GetByteArrayRegion(sums_array, at, static_cast<jsize>(4 * n),
+                            reinterpret_cast<jbyte *>(words));
+    if (env->ExceptionCheck()) return 0;
+    uint32_t piece_crc = 0;
+    if (zelkor_crc_compose(checksum_type, words, piece, bytes_per_checksum, &piece_crc) != 0 ||
+        zelkor_crc_combine(checksum_type, crc, piece_crc, piece, &crc) != 0) {
+      refuse(env, type, bytes_per_checksum);
+      return 0;
+    }
+    left -= piece;
+    at += static_cast<jint>(4 * n);
+  }
+  return static_cast<jlong>(crc);
+}
 
 JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
     JNIEnv *env, jclass /*clazz*/, jint type, jint bytes_per_checksum, jobject data_buffer,
     jbyteArray data_array, jint data_offset, jint length, jobject sums_buffer,
     jbyteArray sums_array, jint sums_offset, jlong base_position, jboolean verify) {
   if (length <= 0) return;
-  // Type.ordinal(); anything else reaches bulk_crc, which rejects it.
-  const int checksum_type = type == 0 ? CRC32C_POLYNOMIAL
-                            : type == 1 ? CRC32_ZLIB_POLYNOMIAL
-                                        : -1;
+  const int checksum_type = checksum_type_of(type);
   // No JNI call is allowed while an array is held, so the addresses come
   // first.
   uint8_t *data_address = nullptr;
@@ -165,10 +263,7 @@ JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
     if (rc != BULK_CRC_OK) {
       // Only a caller other than the Java class can pass what bulk_crc
       // refuses; its words are untouched then.
-      char message[96];
-      snprintf(message, sizeof message, "checksum type %d with %d bytes per checksum refused",
-               static_cast<int>(type), static_cast<int>(bytes_per_checksum));
-      throw_new(env, ILLEGAL_ARGUMENT, message);
+      refuse(env, type, bytes_per_checksum);
       return;
     }
   }

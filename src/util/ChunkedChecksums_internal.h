@@ -1,4 +1,4 @@
-// ChunkedChecksums_internal.h -- the bound that the module's tests check.
+// ChunkedChecksums_internal.h -- the bounds that the module's tests check.
 #ifndef ZELKOR_UTIL_CHUNKEDCHECKSUMS_INTERNAL_H
 #define ZELKOR_UTIL_CHUNKEDCHECKSUMS_INTERNAL_H
 
@@ -16,6 +16,13 @@ namespace zelkor {
 // a thousandth of the slice's own time.  A chunk longer than the bound is a
 // slice of its own: a chunk's CRC cannot be split across holds.
 inline constexpr size_t kCriticalSliceBytes = size_t{1} << 20;
+
+// Composing needs only the words, and far fewer of them than a hold's worth
+// of data, so an array's words are copied out with GetByteArrayRegion
+// instead: the collector is never held, and the copy goes to the stack this
+// many bytes at a time (4096 words), each piece composed and joined to the
+// CRC so far.
+inline constexpr size_t kComposePieceBytes = size_t{16} << 10;
 
 }  // namespace zelkor
 

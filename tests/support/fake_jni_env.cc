@@ -35,6 +35,7 @@ const char *failure_exception(std::string_view function) {
   if (function == "GetFieldID" || function == "GetStaticFieldID") return "java/lang/NoSuchFieldError";
   if (function == "CallStaticObjectMethod") return "java/lang/IllegalArgumentException";
   if (function == "SetObjectArrayElement") return "java/lang/ArrayStoreException";
+  if (function == "GetByteArrayRegion") return "java/lang/ArrayIndexOutOfBoundsException";
   return "java/lang/OutOfMemoryError";
 }
 
@@ -165,6 +166,27 @@ struct FakeJniSlots {
     f.holds_.push_back(FakeJniEnv::Hold{++f.hold_serial_, array, o, copy});
     if (is_copy != nullptr) *is_copy = JNI_TRUE;
     return copy;
+  }
+
+  // A range outside the array raises, as in HotSpot, and copies nothing.
+  static void JNICALL GetByteArrayRegion(JNIEnv *env, jbyteArray array, jsize start, jsize len,
+                                         jbyte *buf) {
+    FakeJniEnv &f = FakeJniEnv::of(env);
+    std::string range = std::to_string(start) + " " + std::to_string(len);
+    auto outcome = f.enter("GetByteArrayRegion", f.describe(array) + " " + range);
+    int o = f.object_of(array, "GetByteArrayRegion");
+    if (!has_kind(f, o, Kind::kByteArray, "GetByteArrayRegion of " + f.describe(array))) return;
+    if (outcome) {
+      f.fail_now("GetByteArrayRegion", *outcome, range);
+      return;
+    }
+    const std::vector<uint8_t> &bytes = f.bytes_[o];
+    if (start < 0 || len < 0 ||
+        static_cast<size_t>(start) + static_cast<size_t>(len) > bytes.size()) {
+      f.pending_ = JavaException{"java/lang/ArrayIndexOutOfBoundsException", range};
+      return;
+    }
+    if (len > 0) std::memcpy(buf, bytes.data() + start, static_cast<size_t>(len));
   }
 
   static void JNICALL ReleasePrimitiveArrayCritical(JNIEnv *env, jarray array, void *carray,
@@ -624,6 +646,7 @@ FakeJniEnv::FakeJniEnv() : table_{} {
   table_.GetDirectBufferAddress = S::GetDirectBufferAddress;
   table_.GetPrimitiveArrayCritical = S::GetPrimitiveArrayCritical;
   table_.ReleasePrimitiveArrayCritical = S::ReleasePrimitiveArrayCritical;
+  table_.GetByteArrayRegion = S::GetByteArrayRegion;
   functions = &table_;
 }
 

@@ -58,7 +58,8 @@ class FakeJniEnv : public JNIEnv {
   // Names as in calls(): "FindClass", "NewGlobalRef", "NewObject", ...
   // The exception is NoClassDefFoundError for FindClass, NoSuchMethodError
   // and NoSuchFieldError for the ID lookups, IllegalArgumentException for
-  // CallStaticObjectMethod, ArrayStoreException for SetObjectArrayElement and
+  // CallStaticObjectMethod, ArrayStoreException for SetObjectArrayElement,
+  // ArrayIndexOutOfBoundsException for GetByteArrayRegion and
   // OutOfMemoryError for the rest.
   void fail(const std::string &function, int nth, Outcome outcome);
   // Drops every scripted failure that has not happened yet.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -105,4 +106,24 @@ TEST(FakeJniEnvTest, CriticalHoldsCopyAndForbidOtherCalls) {
   EXPECT_EQ(env.byte_array(a), (std::vector<uint8_t>{9, 2, 3}));
   EXPECT_TRUE(env.critical_holds().empty());
   EXPECT_NONFATAL_FAILURE(env.ReleasePrimitiveArrayCritical(a, p, 0), "did not give");
+}
+
+TEST(FakeJniEnvTest, ByteArrayRegionsCopyWithinTheArrayOnly) {
+  FakeJniEnv env;
+  jbyteArray a = env.new_byte_array({1, 2, 3, 4}, "a");
+  jbyte buf[4] = {7, 7, 7, 7};
+  env.GetByteArrayRegion(a, 1, 2, buf);
+  EXPECT_EQ(buf[0], 2);
+  EXPECT_EQ(buf[1], 3);
+  EXPECT_EQ(buf[2], 7);
+  env.GetByteArrayRegion(a, 4, 0, buf);
+  EXPECT_FALSE(env.pending());
+  for (auto [start, len] : {std::pair{3, 2}, std::pair{-1, 1}, std::pair{0, -1}}) {
+    env.GetByteArrayRegion(a, start, len, buf);
+    ASSERT_TRUE(env.pending());
+    EXPECT_EQ(env.pending()->class_name, "java/lang/ArrayIndexOutOfBoundsException");
+    env.clear_pending();
+  }
+  EXPECT_EQ(buf[0], 2) << "copied from a range outside the array";
+  EXPECT_EQ(env.calls().front(), "GetByteArrayRegion byte[] a 1 2");
 }

@@ -3,7 +3,9 @@
 // range the module hands over is seen against the array holds live at the
 // time, which proves the bound on each hold; a JVM cannot show it, since
 // -Xcheck:jni copies the whole array at every critical get.  The results
-// themselves are checked against the JDK's checksums in the JVM tests.
+// themselves are checked against the JDK's checksums in the JVM tests.  The
+// same for compose's copies of an array's words: bounded, in order, none
+// past the last word, and no hold at all.
 #include <jni.h>
 
 #include <cstdint>
@@ -19,18 +21,28 @@
 #include "ChunkedChecksums_internal.h"
 #include "bulk_crc32.h"
 #include "fake_jni_env.h"
+#include "zelkor_crc.h"
 
 extern "C" {
 JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
     JNIEnv *env, jclass clazz, jint type, jint bytes_per_checksum, jobject data_buffer,
     jbyteArray data_array, jint data_offset, jint length, jobject sums_buffer,
     jbyteArray sums_array, jint sums_offset, jlong base_position, jboolean verify);
+JNIEXPORT jlong JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_combineCrcs(
+    JNIEnv *env, jclass clazz, jint type, jlong crc_a, jlong crc_b, jlong length_b);
+JNIEXPORT jlong JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_composeBuffer(
+    JNIEnv *env, jclass clazz, jint type, jint bytes_per_checksum, jlong data_length,
+    jobject sums_buffer, jint offset);
+JNIEXPORT jlong JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_composeArray(
+    JNIEnv *env, jclass clazz, jint type, jint bytes_per_checksum, jlong data_length,
+    jbyteArray sums_array, jint offset);
 int __real_bulk_crc(const uint8_t *data, size_t data_len, uint32_t *sums, int checksum_type,
                     int bytes_per_checksum, crc32_error_t *error_info);
 }
 
 namespace {
 
+using zelkor::kComposePieceBytes;
 using zelkor::kCriticalSliceBytes;
 using zelkor::testing::FakeJniEnv;
 using zelkor::testing::Outcome;
@@ -344,6 +356,131 @@ TEST(ChunkedChecksumsNativeTest, NoDataMakesNoCall) {
   call(a.env, kCrc32c, 512, a.data, 0, a.sums, 0, false);
   EXPECT_TRUE(a.env.calls().empty());
   EXPECT_EQ(g_calls, 0);
+}
+
+// --- compose over an array's words: pieces copied out, none held.
+
+struct PieceCase {
+  const char *name;
+  int bpc;
+  size_t words;
+  jint offset;
+  uint64_t partial;  // bytes short of a whole last chunk
+};
+
+const PieceCase kPieceCases[] = {
+    {"one_word", 7, 1, 1, 3},
+    {"one_piece_exactly", 512, kComposePieceBytes / 4, 0, 0},
+    {"a_word_past_a_piece", 1, kComposePieceBytes / 4 + 1, 3, 0},
+    {"three_pieces_partial_chunk", 4096, 5 * kComposePieceBytes / 8, 2, 4000},
+    {"largest_chunks", 0x7fffffff, kComposePieceBytes / 4 + 5, 1, 12345},
+};
+
+void PrintTo(const PieceCase &c, std::ostream *os) { *os << c.name; }
+
+class ComposePieceTest : public ::testing::TestWithParam<PieceCase> {};
+
+// The CRC of the words composed in one call of zelkor_crc_compose, from
+// copies of at most one piece each that run in order from the offset to the
+// last word and no further, with no critical hold and nothing left behind.
+TEST_P(ComposePieceTest, PiecesAreBoundedInOrderAndHoldNothing) {
+  const PieceCase &c = GetParam();
+  FakeJniEnv env;
+  std::vector<uint8_t> bytes = random_bytes(c.offset + 4 * c.words + 8, 11);
+  jbyteArray array = env.new_byte_array(bytes, "sums");
+  const uint64_t length = c.words * static_cast<uint64_t>(c.bpc) - c.partial;
+  for (jint type : {0, 1}) {
+    uint32_t want = 0;
+    ASSERT_EQ(zelkor_crc_compose(type + 1, reinterpret_cast<const uint32_t *>(&bytes[c.offset]),
+                                 length, c.bpc, &want),
+              0);
+    env.clear_calls();
+    jlong got = Java_org_tarvik_zelkor_util_ChunkedChecksums_composeArray(
+        &env, nullptr, type, c.bpc, static_cast<jlong>(length), array, c.offset);
+    EXPECT_FALSE(env.pending());
+    EXPECT_EQ(got, jlong{want}) << "type " << type;
+    std::vector<std::string> expected;
+    for (size_t at = 0; at < 4 * c.words; at += kComposePieceBytes) {
+      const size_t n = std::min(kComposePieceBytes, 4 * c.words - at);
+      expected.push_back("GetByteArrayRegion byte[] sums " + std::to_string(c.offset + at) + " " +
+                         std::to_string(n));
+      expected.push_back("ExceptionCheck");
+    }
+    EXPECT_EQ(env.calls(), expected);
+  }
+  EXPECT_EQ(env.live_local_refs(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ComposePieceTest, ::testing::ValuesIn(kPieceCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A copy that raises: its exception stands, no JNI call follows it, and 0
+// comes back.
+TEST(ChunkedChecksumsNativeTest, ComposeStopsAtACopyThatRaises) {
+  FakeJniEnv env;
+  jbyteArray array = env.new_byte_array(std::vector<uint8_t>(3 * kComposePieceBytes), "sums");
+  env.fail("GetByteArrayRegion", 2, Outcome::kNullWithException);
+  EXPECT_EQ(Java_org_tarvik_zelkor_util_ChunkedChecksums_composeArray(
+                &env, nullptr, kCrc32c, 1, 3 * kComposePieceBytes / 4, array, 0),
+            0);
+  ASSERT_TRUE(env.pending());
+  EXPECT_EQ(env.pending()->class_name, "java/lang/ArrayIndexOutOfBoundsException");
+  EXPECT_EQ(env.count("GetByteArrayRegion"), 2);
+  EXPECT_EQ(env.calls().back(), "ExceptionCheck");
+}
+
+// What only a caller other than the Java class can pass: a failure code of
+// the C functions comes back as IllegalArgumentException, never as a CRC,
+// and before any word is read.
+TEST(ChunkedChecksumsNativeTest, RefusedArgumentsRaiseInsteadOfGivingACrc) {
+  struct Bad {
+    jint type, bpc;
+    jlong length;
+  };
+  for (Bad bad : {Bad{2, 512, 512}, Bad{-1, 512, 0}, Bad{0, 0, 512}, Bad{1, -4, 0},
+                  Bad{0, 512, -1}}) {
+    const std::string what = "type " + std::to_string(bad.type) + " bpc " +
+                             std::to_string(bad.bpc) + " length " + std::to_string(bad.length);
+    std::vector<uint8_t> memory(8, 0x5A);
+    FakeJniEnv env;
+    jbyteArray array = env.new_byte_array(memory, "sums");
+    jobject buffer = env.new_direct_buffer(memory.data(), "sums");
+    auto expect_refused = [&](jlong got, const char *which) {
+      EXPECT_EQ(got, 0) << which << " " << what;
+      ASSERT_TRUE(env.pending()) << which << " " << what;
+      EXPECT_EQ(env.pending()->class_name, "java/lang/IllegalArgumentException");
+      EXPECT_EQ(env.count("GetByteArrayRegion") + env.count("GetDirectBufferAddress"), 0);
+      env.clear_pending();
+    };
+    expect_refused(Java_org_tarvik_zelkor_util_ChunkedChecksums_composeArray(
+                       &env, nullptr, bad.type, bad.bpc, bad.length, array, 0),
+                   "array");
+    expect_refused(Java_org_tarvik_zelkor_util_ChunkedChecksums_composeBuffer(
+                       &env, nullptr, bad.type, bad.bpc, bad.length, buffer, 0),
+                   "buffer");
+    if (bad.type != 0 && bad.type != 1) {
+      expect_refused(Java_org_tarvik_zelkor_util_ChunkedChecksums_combineCrcs(
+                         &env, nullptr, bad.type, 1, 2, 3),
+                     "combine");
+    }
+  }
+}
+
+// A direct buffer whose address JNI cannot give: IllegalArgumentException
+// naming the words; none is needed for no data.
+TEST(ChunkedChecksumsNativeTest, ComposeOverADirectBufferWithoutAnAddress) {
+  FakeJniEnv env;
+  jobject none = env.new_direct_buffer(nullptr, "none");
+  EXPECT_EQ(Java_org_tarvik_zelkor_util_ChunkedChecksums_composeBuffer(&env, nullptr, kCrc32c,
+                                                                        512, 0, none, 0),
+            0);
+  EXPECT_TRUE(env.calls().empty());
+  EXPECT_EQ(Java_org_tarvik_zelkor_util_ChunkedChecksums_composeBuffer(&env, nullptr, kCrc32c,
+                                                                        512, 1, none, 0),
+            0);
+  ASSERT_TRUE(env.pending());
+  EXPECT_EQ(env.pending()->class_name, "java/lang/IllegalArgumentException");
+  EXPECT_EQ(env.pending()->message.value_or("").rfind("sums", 0), 0u) << *env.pending()->message;
 }
 
 }  // namespace

@@ -21,6 +21,14 @@ import java.util.Objects;
  * MiB of data and 1 MiB of checksum words; a single chunk longer than that is a slice of its own
  * and holds the collector for its whole length.
  *
+ * <p>The stored words also give the CRC of a whole buffer, block or object without reading its
+ * data again: {@link #compose compose} turns the words of a buffer into the CRC of all of the
+ * buffer's bytes, and {@link #combine combine} joins the CRCs of consecutive buffers into the CRC
+ * of them one after the other, so that an object stored in blocks gets its whole CRC from each
+ * block's words. Both take and give the values that {@code getValue()} of {@link
+ * java.util.zip.CRC32C} or {@link java.util.zip.CRC32} gives, in [0, 2<sup>32</sup>), the CRC of
+ * no bytes being 0.
+ *
  * <p>No state: any number of threads may call in at once, each on buffers that no other thread
  * changes meanwhile. Bad arguments raise their exception before anything is written.
  */
@@ -34,8 +42,11 @@ public final class ChunkedChecksums {
   }
 
   // Read-only heap buffers are copied in pieces of whole chunks of about this
-  // many bytes, so that the copy stays small whatever the buffer's size.
+  // many bytes (of data, or of words when composing), so that the copy stays
+  // small whatever the buffer's size.
   private static final int COPY_PIECE_BYTES = 64 * 1024;
+
+  private static final long CRC_LIMIT = 1L << 32;
 
   private ChunkedChecksums() {}
 
@@ -137,6 +148,105 @@ public final class ChunkedChecksums {
         true);
   }
 
+  /**
+   * The CRC of data A followed by data B, from the CRC of each and the length of B, without the
+   * data; in a time that does not grow with {@code lengthB}.
+   *
+   * @param crcA the CRC of A, as {@code getValue()} gives it
+   * @param crcB the CRC of B, as {@code getValue()} gives it
+   * @param lengthB the length of B in bytes; for 0 (B empty) the result is {@code crcA ^ crcB}
+   * @return the value that {@code getValue()} of {@link java.util.zip.CRC32C} (or {@link
+   *     java.util.zip.CRC32}) gives after updating over A and then B, in [0, 2<sup>32</sup>)
+   * @throws NullPointerException if {@code type} is null
+   * @throws IllegalArgumentException if {@code crcA} or {@code crcB} lies outside [0,
+   *     2<sup>32</sup>), or {@code lengthB} is negative
+   * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
+   */
+  public static long combine(Type type, long crcA, long crcB, long lengthB) {
+    Objects.requireNonNull(type, "type");
+    checkCrc(crcA, "crcA");
+    checkCrc(crcB, "crcB");
+    if (lengthB < 0) {
+      throw new IllegalArgumentException("lengthB " + lengthB + " is negative");
+    }
+    try {
+      return combineCrcs(type.ordinal(), crcA, crcB, lengthB);
+    } catch (UnsatisfiedLinkError e) {
+      throw notLoaded(e);
+    }
+  }
+
+  /**
+   * The CRC of a whole buffer of {@code dataLength} bytes, from the words that {@link
+   * #compute(Type, int, ByteBuffer, ByteBuffer) compute} stored for it with the same type and
+   * chunk size. No data is read, only the words: ceil({@code dataLength / bytesPerChecksum}) of
+   * them, four big-endian bytes each whatever {@code sums}'s byte order, from its position on.
+   * Its position, limit and mark do not change. Buffers of every kind are taken: direct, heap and
+   * read-only.
+   *
+   * @param dataLength the length of the data in bytes; the last chunk may be partial
+   * @return the value that {@code getValue()} of {@link java.util.zip.CRC32C} (or {@link
+   *     java.util.zip.CRC32}) gives over the whole data, in [0, 2<sup>32</sup>); 0 for a {@code
+   *     dataLength} of 0, for which nothing is read
+   * @throws NullPointerException if {@code type} or {@code sums} is null
+   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1 or {@code dataLength}
+   *     is negative
+   * @throws IndexOutOfBoundsException if {@code sums} has fewer remaining bytes than four per
+   *     chunk
+   * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
+   */
+  public static long compose(Type type, int bytesPerChecksum, long dataLength, ByteBuffer sums) {
+    Objects.requireNonNull(type, "type");
+    Objects.requireNonNull(sums, "sums");
+    long words = words(bytesPerChecksum, dataLength);
+    checkWordRoom(words, bytesPerChecksum, dataLength, sums.remaining());
+    int position = sums.position();
+    try {
+      if (sums.isDirect()) {
+        return composeBuffer(type.ordinal(), bytesPerChecksum, dataLength, sums, position);
+      }
+      if (sums.hasArray()) {
+        return composeArray(
+            type.ordinal(), bytesPerChecksum, dataLength, sums.array(),
+            sums.arrayOffset() + position);
+      }
+      return composeCopied(type, bytesPerChecksum, dataLength, sums, position, words);
+    } catch (UnsatisfiedLinkError e) {
+      throw notLoaded(e);
+    }
+  }
+
+  /**
+   * The CRC of a whole buffer of {@code dataLength} bytes, from the words that {@link
+   * #compute(Type, int, byte[], int, int, byte[], int) compute} stored for it with the same type
+   * and chunk size. No data is read, only the words: ceil({@code dataLength / bytesPerChecksum})
+   * of them, four big-endian bytes each, from {@code sums[sumsOffset]} on.
+   *
+   * @param dataLength the length of the data in bytes; the last chunk may be partial
+   * @return the value that {@code getValue()} of {@link java.util.zip.CRC32C} (or {@link
+   *     java.util.zip.CRC32}) gives over the whole data, in [0, 2<sup>32</sup>); 0 for a {@code
+   *     dataLength} of 0, for which nothing is read
+   * @throws NullPointerException if {@code type} or {@code sums} is null
+   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1 or {@code dataLength}
+   *     is negative
+   * @throws IndexOutOfBoundsException if {@code sumsOffset} is negative or past the end of {@code
+   *     sums}, or {@code sums} holds no four bytes per chunk from it
+   * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
+   */
+  public static long compose(
+      Type type, int bytesPerChecksum, long dataLength, byte[] sums, int sumsOffset) {
+    Objects.requireNonNull(type, "type");
+    Objects.requireNonNull(sums, "sums");
+    long words = words(bytesPerChecksum, dataLength);
+    checkSumsOffset(sums, sumsOffset);
+    checkWordRoom(words, bytesPerChecksum, dataLength, sums.length - sumsOffset);
+    try {
+      return composeArray(type.ordinal(), bytesPerChecksum, dataLength, sums, sumsOffset);
+    } catch (UnsatisfiedLinkError e) {
+      throw notLoaded(e);
+    }
+  }
+
   private static void checkCommon(Type type, int bytesPerChecksum, Object data, Object sums) {
     Objects.requireNonNull(type, "type");
     Objects.requireNonNull(data, "data");
@@ -182,6 +292,76 @@ public final class ChunkedChecksums {
               + 4 * words
               + " bytes)");
     }
+  }
+
+  private static void checkCrc(long crc, String name) {
+    if (crc < 0 || crc >= CRC_LIMIT) {
+      throw new IllegalArgumentException(
+          name + " " + crc + " lies outside [0, 2^32): not a value of getValue()");
+    }
+  }
+
+  private static void checkSumsOffset(byte[] sums, int sumsOffset) {
+    if (sumsOffset < 0 || sumsOffset > sums.length) {
+      throw new IndexOutOfBoundsException(
+          "sumsOffset " + sumsOffset + " out of bounds for length " + sums.length);
+    }
+  }
+
+  // The number of stored words for the data, counted without forming
+  // dataLength + bytesPerChecksum - 1, which can pass Long.MAX_VALUE.
+  private static long words(int bytesPerChecksum, long dataLength) {
+    if (bytesPerChecksum < 1) {
+      throw new IllegalArgumentException("bytesPerChecksum " + bytesPerChecksum + " is below 1");
+    }
+    if (dataLength < 0) {
+      throw new IllegalArgumentException("dataLength " + dataLength + " is negative");
+    }
+    return dataLength / bytesPerChecksum + (dataLength % bytesPerChecksum == 0 ? 0 : 1);
+  }
+
+  // Compared as words, since four times their number can pass Long.MAX_VALUE.
+  private static void checkWordRoom(long words, int bytesPerChecksum, long dataLength, int room) {
+    if (words > room / 4) {
+      throw new IndexOutOfBoundsException(
+          "sums has room for "
+              + room
+              + " bytes, but "
+              + dataLength
+              + " bytes of data in chunks of "
+              + bytesPerChecksum
+              + " need "
+              + words
+              + " checksums of 4 bytes each");
+    }
+  }
+
+  // Read-only heap words: bounded pieces copied out with absolute gets, each
+  // composed and joined to the CRC of the pieces before it.  totalWords fit
+  // in the buffer, so four times them fits in an int.
+  private static long composeCopied(
+      Type type,
+      int bytesPerChecksum,
+      long dataLength,
+      ByteBuffer sums,
+      int position,
+      long totalWords) {
+    int pieceWords = COPY_PIECE_BYTES / 4;
+    long pieceData = (long) pieceWords * bytesPerChecksum;
+    byte[] copy = new byte[(int) Math.min(COPY_PIECE_BYTES, 4 * totalWords)];
+    long crc = 0;
+    long done = 0;
+    int at = position;
+    do {
+      long n = Math.min(pieceData, dataLength - done);
+      int words = (int) words(bytesPerChecksum, n);
+      sums.get(at, copy, 0, 4 * words);
+      long pieceCrc = composeArray(type.ordinal(), bytesPerChecksum, n, copy, 0);
+      crc = combineCrcs(type.ordinal(), crc, pieceCrc, n);
+      done += n;
+      at += 4 * words;
+    } while (done < dataLength);
+    return crc;
   }
 
   private static void run(
@@ -300,14 +480,18 @@ public final class ChunkedChecksums {
           basePosition,
           verify);
     } catch (UnsatisfiedLinkError e) {
-      UnsatisfiedLinkError notLoaded =
-          new UnsatisfiedLinkError(
-              "libzelkor.so is not loaded: call NativeCodeLoader.load before ChunkedChecksums ("
-                  + e.getMessage()
-                  + ")");
-      notLoaded.initCause(e);
-      throw notLoaded;
+      throw notLoaded(e);
     }
+  }
+
+  private static UnsatisfiedLinkError notLoaded(UnsatisfiedLinkError e) {
+    UnsatisfiedLinkError notLoaded =
+        new UnsatisfiedLinkError(
+            "libzelkor.so is not loaded: call NativeCodeLoader.load before ChunkedChecksums ("
+                + e.getMessage()
+                + ")");
+    notLoaded.initCause(e);
+    return notLoaded;
   }
 
   // Exactly one of dataBuffer (direct) and dataArray is non-null, and the
@@ -327,4 +511,16 @@ public final class ChunkedChecksums {
       long basePosition,
       boolean verify)
       throws ChecksumMismatchException;
+
+  // Both CRCs in [0, 2^32); lengthB at least 0.
+  private static native long combineCrcs(int type, long crcA, long crcB, long lengthB);
+
+  // The words start offset bytes past the direct buffer's address, or at
+  // sums[offset]; every range has been checked, and dataLength 0 reads
+  // nothing.
+  private static native long composeBuffer(
+      int type, int bytesPerChecksum, long dataLength, ByteBuffer sums, int offset);
+
+  private static native long composeArray(
+      int type, int bytesPerChecksum, long dataLength, byte[] sums, int offset);
 }
