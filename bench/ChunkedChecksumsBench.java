@@ -1,7 +1,8 @@
 // ChunkedChecksumsBench.java -- ChunkedChecksums (one call per buffer) against
 // the JDK loop that a Java caller writes without it: for each chunk reset,
 // update, getValue and a big-endian store.  Heap byte[] and direct buffers,
-// both checksum types; run by scripts/bench-java.sh.
+// both checksum types; last, compose of the words of 64 MiB against the JDK
+// over the 64 MiB.  Run by scripts/bench-java.sh.
 //
 // Each row is warmed up first, so that the JIT has compiled both loops and
 // the JDK's CRC intrinsics, then timed in rounds of thread CPU time (the
@@ -82,6 +83,38 @@ public final class ChunkedChecksumsBench {
 
   static byte[] data;
   static ByteBuffer direct;
+  static volatile long sink;
+
+  // The CRC of 64 MiB from its stored words at 512-byte chunks (compose, no
+  // data read), against the JDK reading the 64 MiB; GB/s of the data.
+  static void composeRows() {
+    byte[] big = new byte[64 * MIB];
+    new java.util.Random(7).nextBytes(big);
+    for (Type type : Type.values()) {
+      Checksum c = type == Type.CRC32C ? new CRC32C() : new CRC32();
+      byte[] sums = new byte[4 * (big.length / 512)];
+      ChunkedChecksums.compute(type, 512, big, 0, big.length, sums, 0);
+      ByteBuffer directSums = ByteBuffer.allocateDirect(sums.length).put(sums).clear();
+      c.update(big, 0, big.length);
+      long want = c.getValue();
+      if (ChunkedChecksums.compose(type, 512, big.length, sums, 0) != want
+          || ChunkedChecksums.compose(type, 512, big.length, directSums) != want) {
+        throw new AssertionError(type + ": composed CRC differs from the JDK's");
+      }
+      double jdk = median(() -> {
+        c.reset();
+        c.update(big, 0, big.length);
+        sink = c.getValue();
+      }, big.length);
+      double heap = median(() -> sink = ChunkedChecksums.compose(type, 512, big.length, sums, 0),
+          big.length);
+      double dir = median(() -> sink = ChunkedChecksums.compose(type, 512, big.length, directSums),
+          big.length);
+      System.out.printf("compose %-7s 64 MiB at 512-B chunks: JDK over the data %.2f GB/s;"
+          + " compose byte[] %.1f GB/s (%.0fx), direct %.1f GB/s (%.0fx)%n",
+          type, jdk, heap, heap / jdk, dir, dir / jdk);
+    }
+  }
 
   // {JDK GB/s, ChunkedChecksums GB/s} for one row.
   static double[] row(Type type, boolean isDirect, int chunk, int total) {
@@ -173,5 +206,6 @@ public final class ChunkedChecksumsBench {
     }
     System.out.print(goals);
     System.out.print(crossovers);
+    composeRows();
   }
 }

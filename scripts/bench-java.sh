@@ -16,5 +16,5 @@ jar=build/release/java/zelkor.jar
 javac --release 17 -cp "$jar" -d "$out" bench/ChunkedChecksumsBench.java
 grep -m1 'model name' /proc/cpuinfo | sed 's/^[^:]*: */processor: /' || true
 # Native access, so that JDK 24 and later load the library without a warning.
-exec "$java" -Xms256m -Xmx256m --enable-native-access=ALL-UNNAMED -cp "$jar:$out" \
+exec "$java" -Xms512m -Xmx512m --enable-native-access=ALL-UNNAMED -cp "$jar:$out" \
   ChunkedChecksumsBench "$(realpath build/release/src/libzelkor.so)"

@@ -36,7 +36,7 @@ ZELKOR_MULTIPLY uint32_t reduce(const gf2_modulus &m, ops::v u) {
                                32);
 }
 
-// An unreduced sum of products as u.
+// A sum of products in lane 0, moved up into u's form and reduced.
 ZELKOR_MULTIPLY uint32_t reduce_sum(const gf2_modulus &m, ops::v sum) {
   return reduce(m, ops::of(ops::lo(sum) << 1, 0));
 }
