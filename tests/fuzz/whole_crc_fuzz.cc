@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
   std::vector<uint32_t> words(n_words);
   if (n > 0) bulk_crc(data.data(), n, words.data(), type, chunk, nullptr);
   std::vector<uint8_t> odd(4 * n_words + 1);
-  std::memcpy(odd.data() + 1, words.data(), 4 * n_words);
+  if (n_words > 0) std::memcpy(odd.data() + 1, words.data(), 4 * n_words);
   for (const uint32_t *w : {static_cast<const uint32_t *>(words.data()),
                             reinterpret_cast<const uint32_t *>(odd.data() + 1)}) {
     uint32_t composed = 1;
