@@ -1,10 +1,14 @@
-// bulk_crc_bench.cc -- bulk_crc throughput at 512-byte chunks, in cache and out of it.
+// bulk_crc_bench.cc -- bulk_crc throughput at 512-byte chunks, in cache and
+// out of it; and what the load-time choice costs (the features read, every
+// chosen kernel and the multiplier checked against their known answers),
+// warm and with the caches emptied first.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "bulk_crc32.h"
+#include "crc/tiers.h"
 
 namespace {
 
@@ -36,5 +40,24 @@ BENCHMARK(BM_BulkCrc)
     ->ArgsProduct({{CRC32C_POLYNOMIAL, CRC32_ZLIB_POLYNOMIAL}, {16 << 10, 64 << 20}, {0, 1}});
 
 }  // namespace
+
+// Argument: 1 to empty the caches before each choice (a pass over 64 MiB).
+void BM_LoadTimeChoice(benchmark::State &state) {
+  std::vector<uint8_t> evict(state.range(0) != 0 ? 64u << 20 : 0);
+  for (auto _ : state) {
+    if (!evict.empty()) {
+      state.PauseTiming();
+      for (size_t i = 0; i < evict.size(); i += 64) evict[i] += 1;
+      benchmark::ClobberMemory();
+      state.ResumeTiming();
+    }
+    zelkor::select_tiers_at_load();
+  }
+  state.counters["us"] = benchmark::Counter(static_cast<double>(state.iterations()) * 1e-6,
+                                            benchmark::Counter::kIsRate |
+                                                benchmark::Counter::kInvert);
+}
+
+BENCHMARK(BM_LoadTimeChoice)->ArgName("cold")->Arg(0)->Arg(1);
 
 BENCHMARK_MAIN();

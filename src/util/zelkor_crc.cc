@@ -7,6 +7,7 @@
 #include "bulk_crc32_internal.h"
 #include "crc/kernel.h"
 #include "crc/multiply.h"
+#include "crc/tiers.h"
 
 namespace {
 
@@ -90,6 +91,12 @@ __attribute__((visibility("default"))) int zelkor_crc_compose(int checksum_type,
   const uint32_t tail = uint32_t{w[0]} << 24 | uint32_t{w[1]} << 16 | uint32_t{w[2]} << 8 | w[3];
   *crc = mr.shift(m, head, last) ^ tail;
   return 0;
+}
+
+__attribute__((visibility("default"))) const char *zelkor_crc_implementation(int checksum_type) {
+  zelkor::crc_poly poly;
+  if (!poly_of(checksum_type, poly)) return nullptr;
+  return zelkor::tier_name(zelkor::tier_in_force(poly), zelkor::model_in_force(poly));
 }
 
 }  // extern "C"

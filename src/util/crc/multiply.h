@@ -57,7 +57,8 @@ const multiplier_row &multiplier_in_force();
 // are in order of speed): a pure function of them.
 const multiplier_row &choose_multiplier(const cpu_features &f);
 
-// Installs that choice.  Called once, by select_tiers_at_load.
+// Installs that choice if it gives the known answers, else the nearest row
+// below it that does (known_answer.h).  Called once, by select_tiers_at_load.
 void select_multiplier(const cpu_features &f);
 
 // Test hook: installs the row if this processor runs it and says whether it

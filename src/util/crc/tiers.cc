@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "kernel.h"
+#include "known_answer.h"
 #include "multiply.h"
 
 #if defined(__x86_64__)
@@ -93,8 +94,8 @@ const tier_row &choose_tier(crc_poly poly, const cpu_features &f) {
 
 void select_tiers_at_load() {
   g_features = read_cpu_features();
-  install(choose_tier(crc_poly::crc32c, g_features), false);
-  install(choose_tier(crc_poly::crc32_zlib, g_features), false);
+  install(agreeing_tier(choose_tier(crc_poly::crc32c, g_features), g_features), false);
+  install(agreeing_tier(choose_tier(crc_poly::crc32_zlib, g_features), g_features), false);
   select_multiplier(g_features);
 }
 

@@ -31,6 +31,7 @@ struct tier_row {
   crc_poly poly;
   const char *name;   // short name, unique for its polynomial
   const char *title;  // what tier_name prints: the short name, then what runs
+  const char *model_title;  // the same for the row's model
   feature_test needs;
   crc_entries native;  // both null: the slot routine
   // The same words on 128-bit operations, where the native kernel is built
@@ -40,9 +41,10 @@ struct tier_row {
   size_t group = 3;  // chunks that the kernel's loop walks at a time
 };
 
-// The title of a row: its short name, then what it runs.
-#define ZELKOR_TIER_TITLE(short_name, what) \
-  .name = short_name, .title = short_name " (" what ")"
+// The titles of a row and of its model: its short name, then what it runs.
+#define ZELKOR_TIER_TITLE(short_name, what)              \
+  .name = short_name, .title = short_name " (" what ")", \
+  .model_title = short_name "_model (" what ", modelled on 128-bit operations)"
 
 // The rows of every architecture that mean "no kernel".
 #define ZELKOR_SLOT_ROUTINE_ROWS                                                    \
@@ -73,7 +75,9 @@ std::span<const tier_row> tier_rows();
 // The row of that polynomial and short name, or null.
 const tier_row *find_tier(crc_poly poly, const char *name);
 
-inline const char *tier_name(const tier_row &row) { return row.title; }
+inline const char *tier_name(const tier_row &row, bool model = false) {
+  return model ? row.model_title : row.title;
+}
 
 // Whether a processor and OS with these features can run the row's native
 // kernel, or its model.
@@ -85,7 +89,9 @@ inline bool model_runs_here(const tier_row &row, const cpu_features &f) {
 // The row for a processor with these features (a pure function of them).
 const tier_row &choose_tier(crc_poly poly, const cpu_features &f);
 
-// Reads the features and installs both choices.  Called once, by the
+// Reads the features and installs both choices, each only if it gives the
+// known answers, else the nearest row below it that does
+// (known_answer.h); then the multiplier the same way.  Called once, by the
 // load-time constructor, after it has set the CRC32C slot.
 void select_tiers_at_load();
 
