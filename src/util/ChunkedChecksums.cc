@@ -196,6 +196,16 @@ JNIEXPORT jlong JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_composeArra
   return static_cast<jlong>(crc);
 }
 
+JNIEXPORT jstring JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_implementationOf(
+    JNIEnv *env, jclass /*clazz*/, jint type) {
+  const char *text = zelkor_crc_implementation(checksum_type_of(type));
+  if (text == nullptr) {
+    refuse(env, type);
+    return nullptr;
+  }
+  return env->NewStringUTF(text);  // null with OutOfMemoryError pending on failure
+}
+
 JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
     JNIEnv *env, jclass /*clazz*/, jint type, jint bytes_per_checksum, jobject data_buffer,
     jbyteArray data_array, jint data_offset, jint length, jobject sums_buffer,

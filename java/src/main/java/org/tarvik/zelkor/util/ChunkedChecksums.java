@@ -247,6 +247,25 @@ public final class ChunkedChecksums {
     }
   }
 
+  /**
+   * The code path that computes this type's checksums in the loaded library: the name of the
+   * routine chosen for this processor when the library was loaded, then what it runs, for
+   * example {@code "hybrid_avx2 (CRC32 on 3 chains + 256-bit carry-less folds)"}. The library
+   * installs a routine only after it has given the known checksums of a fixed input, so this
+   * names what really runs.
+   *
+   * @throws NullPointerException if {@code type} is null
+   * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
+   */
+  public static String implementation(Type type) {
+    Objects.requireNonNull(type, "type");
+    try {
+      return implementationOf(type.ordinal());
+    } catch (UnsatisfiedLinkError e) {
+      throw notLoaded(e);
+    }
+  }
+
   private static void checkCommon(Type type, int bytesPerChecksum, Object data, Object sums) {
     Objects.requireNonNull(type, "type");
     Objects.requireNonNull(data, "data");
@@ -520,6 +539,9 @@ public final class ChunkedChecksums {
   // nothing.
   private static native long composeBuffer(
       int type, int bytesPerChecksum, long dataLength, ByteBuffer sums, int offset);
+
+  // The library's static text for the type.
+  private static native String implementationOf(int type);
 
   private static native long composeArray(
       int type, int bytesPerChecksum, long dataLength, byte[] sums, int offset);

@@ -40,7 +40,8 @@ class ChunkedChecksumsUnloadedTest {
             () -> ChunkedChecksums.compose(Type.CRC32, 9, 9, ByteBuffer.allocate(4)),
             () -> ChunkedChecksums.compose(Type.CRC32, 9, 9, ByteBuffer.allocateDirect(4)),
             () -> ChunkedChecksums.compose(Type.CRC32, 9, 0, readOnly),
-            () -> ChunkedChecksums.compose(Type.CRC32, 9, 9, readOnly));
+            () -> ChunkedChecksums.compose(Type.CRC32, 9, 9, readOnly),
+            () -> ChunkedChecksums.implementation(Type.CRC32C));
     for (Executable call : wholeCrcs) {
       UnsatisfiedLinkError e = assertThrows(UnsatisfiedLinkError.class, call);
       assertTrue(e.getMessage().contains("NativeCodeLoader.load"), e.getMessage());
