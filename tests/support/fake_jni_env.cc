@@ -162,9 +162,10 @@ struct FakeJniSlots {
     if (f.pin_nested_holds_) {
       for (const FakeJniEnv::Hold &h : f.holds_) {
         if (h.object != o) continue;
-        f.holds_.push_back(FakeJniEnv::Hold{++f.hold_serial_, array, o, h.copy});
+        uint8_t *copy = h.copy;  // before push_back moves the holds
+        f.holds_.push_back(FakeJniEnv::Hold{++f.hold_serial_, array, o, copy});
         if (is_copy != nullptr) *is_copy = JNI_FALSE;
-        return h.copy;
+        return copy;
       }
     }
     const std::vector<uint8_t> &bytes = f.bytes_[o];
