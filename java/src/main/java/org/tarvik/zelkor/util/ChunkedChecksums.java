@@ -20,14 +20,15 @@ import java.util.zip.Checksum;
  *
  * <p>Buffers of every kind are taken as they are: direct ones through their address, without a
  * copy; heap ones through their array; read-only heap ones, which expose no array, through a
- * copy in pieces of at most 64 KiB whatever the chunk size (a longer chunk's checksum is
- * continued across its pieces). The positions, limits and marks of the buffers never change. A
- * heap array is held out of the garbage collector's reach for one slice of whole chunks at a
- * time, at most 1 MiB of data and 1 MiB of checksum words; a single chunk longer than that is a
- * slice of its own and holds the collector for its whole length. Where the JVM hands out a copy
- * of the whole array at every such hold, as it does under {@code -Xcheck:jni}, a call of more
- * than one slice finds that out first and copies the arrays in bounded pieces instead, holding
- * nothing: the call then costs about one copy of each array, not one per slice.
+ * copy in pieces of at most 64 KiB of data and 256 KiB of words, whatever the chunk size (a
+ * longer chunk's checksum is continued across its pieces). The positions, limits and marks of
+ * the buffers never change. A heap array is held out of the garbage collector's reach for one
+ * slice of whole chunks at a time, at most 1 MiB of data and 1 MiB of checksum words; a single
+ * chunk longer than that is a slice of its own and holds the collector for its whole length.
+ * Where the JVM hands out a copy of the whole array at every such hold, as it does under {@code
+ * -Xcheck:jni}, a call of more than one slice finds that out first and copies the arrays in
+ * pieces of 256 KiB instead, holding nothing: the call then costs about one copy of each array,
+ * not one per slice.
  *
  * <p><b>Memory that goes away.</b> Direct buffers are read and written by native code, which the
  * JDK's checks on its own accesses do not cover, so every buffer must stay valid for the whole
@@ -38,8 +39,8 @@ import java.util.zip.Checksum;
  *       own access (a {@code get} of the byte at its position). A buffer over memory that is
  *       already gone is refused as the JDK refuses it, before anything is read or written: one of
  *       a closed {@code java.lang.foreign.Arena} (JDK 22 and later) raises the JDK's {@link
- *       IllegalStateException}, one of a confined arena used from a thread other than its owner
- *       the JDK's exception for that.
+ *       IllegalStateException}, and one of a confined arena, used from a thread other than its
+ *       owner, raises what the JDK raises there.
  *   <li>Memory released while the call runs cannot be caught: a shared arena closed by another
  *       thread during the call leaves the native code reading or writing freed memory, which can
  *       corrupt or crash the JVM, then or later. Close an arena only once every call on its
