@@ -3,7 +3,9 @@
 # loop (CRC32C / CRC32 reset, update, getValue and a big-endian store per
 # chunk), for heap byte[] and direct buffers, with the goals it is held to.
 # Not a test: run it by hand on a quiet machine.  JAVA selects the JVM
-# (default: java on the PATH).
+# (default: java on the PATH).  With --checked-jni it times instead one
+# compute over heap arrays of 16, 64 and 256 MiB, without and with
+# -Xcheck:jni (bench/CheckedJniBench.java).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 java=${JAVA:-java}
@@ -13,8 +15,14 @@ cmake --build --preset release --target zelkor zelkor_jar >/dev/null
 out=build/release/bench/java
 mkdir -p "$out"
 jar=build/release/java/zelkor.jar
-javac --release 17 -cp "$jar" -d "$out" bench/ChunkedChecksumsBench.java
+javac --release 17 -cp "$jar" -d "$out" bench/ChunkedChecksumsBench.java bench/CheckedJniBench.java
 grep -m1 'model name' /proc/cpuinfo | sed 's/^[^:]*: */processor: /' || true
+if [ "${1:-}" = --checked-jni ]; then
+  "$java" -Xms1g -Xmx1g --enable-native-access=ALL-UNNAMED -cp "$jar:$out" \
+    CheckedJniBench "$(realpath build/release/src/libzelkor.so)"
+  exec "$java" -Xms1g -Xmx1g -Xcheck:jni --enable-native-access=ALL-UNNAMED -cp "$jar:$out" \
+    CheckedJniBench "$(realpath build/release/src/libzelkor.so)"
+fi
 # Native access, so that JDK 24 and later load the library without a warning.
 exec "$java" -Xms512m -Xmx512m --enable-native-access=ALL-UNNAMED -cp "$jar:$out" \
   ChunkedChecksumsBench "$(realpath build/release/src/libzelkor.so)"

@@ -5,7 +5,8 @@
 // The Java side checks every argument and range and hands over, for the
 // data and for the checksum words each, either a direct buffer (read through
 // its address, no copy) or a byte array (held with GetPrimitiveArrayCritical
-// one slice at a time, see ChunkedChecksums_internal.h).  Composing reads
+// one slice at a time, or copied in pieces where the host's holds are
+// copies themselves; see ChunkedChecksums_internal.h).  Composing reads
 // words only, so an array's words are copied out in bounded pieces instead
 // of being held.  No state: any number of threads may call in at once.
 #include "ChunkedChecksums_internal.h"
@@ -13,6 +14,7 @@
 #include <jni.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <arpa/inet.h>
@@ -127,6 +129,201 @@ bool compose_accepts(JNIEnv *env, jint type, jint bytes_per_checksum, jlong data
   return false;
 }
 
+
+// One call of checksum, as the Java side made it: for the data and for the
+// words each, a direct buffer's address or an array, with the offset into
+// it.  Type and chunk size have been checked.
+struct Call {
+  int checksum_type;
+  jint type;
+  jint bytes_per_checksum;
+  size_t chunk;
+  size_t total;
+  const uint8_t *data_address;
+  jbyteArray data_array;
+  size_t data_offset;
+  uint8_t *sums_address;
+  jbyteArray sums_array;
+  size_t sums_offset;
+  jlong base_position;
+  bool verify;
+};
+
+// What the steps below return besides bulk_crc's codes: an exception of the
+// host's is pending, and nothing more may be called but what unwinds.
+constexpr int kRaised = 1;
+
+// The mismatch of the chunk at offset `at` of the data.  In unsigned
+// arithmetic: a base near the top of the range wraps rather than being
+// undefined (the Java class refuses such a base, other callers may not).
+void raise_mismatch(JNIEnv *env, const Call &c, size_t at, const crc32_error_t &error) {
+  throw_mismatch(env, static_cast<jlong>(static_cast<uint64_t>(c.base_position) + at), error);
+}
+
+// Holds that cover a slice of whole chunks each, as zelkor::kCriticalSliceBytes
+// bounds them.
+void checksum_held(JNIEnv *env, const Call &c, size_t slice_bytes) {
+  crc32_error_t error = {};
+  crc32_error_t *error_info = c.verify ? &error : nullptr;
+  for (size_t done = 0; done < c.total; done += slice_bytes) {
+    const size_t n = c.total - done < slice_bytes ? c.total - done : slice_bytes;
+    const uint8_t *data_base = c.data_address;
+    uint8_t *sums_base = c.sums_address;
+    if (c.data_array != nullptr) {
+      data_base = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(c.data_array, nullptr));
+      if (data_base == nullptr) {
+        zelkor::raise_out_of_memory(env, "data array could not be reached");
+        return;
+      }
+    }
+    if (c.sums_array != nullptr) {
+      sums_base = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(c.sums_array, nullptr));
+      if (sums_base == nullptr) {
+        if (c.data_array != nullptr)
+          env->ReleasePrimitiveArrayCritical(c.data_array, const_cast<uint8_t *>(data_base),
+                                             JNI_ABORT);
+        zelkor::raise_out_of_memory(env, "checksum array could not be reached");
+        return;
+      }
+    }
+    const uint8_t *slice = data_base + c.data_offset + done;
+    const int rc = checksum_range(c.checksum_type, c.bytes_per_checksum, slice, n,
+                                  sums_base + c.sums_offset + 4 * (done / c.chunk), error_info);
+    const size_t bad_offset = rc == BULK_CRC_MISMATCH ? done + (error.bad_data - slice) : 0;
+    // The data is only read: nothing to copy back.  Computed words are.
+    if (c.sums_array != nullptr)
+      env->ReleasePrimitiveArrayCritical(c.sums_array, sums_base, c.verify ? JNI_ABORT : 0);
+    if (c.data_array != nullptr)
+      env->ReleasePrimitiveArrayCritical(c.data_array, const_cast<uint8_t *>(data_base),
+                                         JNI_ABORT);
+
+    if (rc == BULK_CRC_MISMATCH) {
+      raise_mismatch(env, c, bad_offset, error);
+      return;
+    }
+    if (rc != BULK_CRC_OK) {
+      refuse(env, c.type, c.bytes_per_checksum);
+      return;
+    }
+  }
+}
+
+// Whether the host's critical holds hand out copies.  On a host that pins
+// the array, a hold nested in another of the same array gives the same
+// address; on one that copies, a second copy.  isCopy cannot tell:
+// -Xcheck:jni copies the whole array at every hold and still reports
+// JNI_FALSE.  A new array of one byte is probed, so that finding out costs
+// no copy of the caller's arrays.  1 or 0; -1 with an exception pending.
+int critical_holds_copy(JNIEnv *env) {
+  jbyteArray probe = env->NewByteArray(1);
+  if (probe == nullptr) {
+    zelkor::raise_out_of_memory(env, "no array for probing critical holds");
+    return -1;
+  }
+  void *outer = env->GetPrimitiveArrayCritical(probe, nullptr);
+  void *inner = outer != nullptr ? env->GetPrimitiveArrayCritical(probe, nullptr) : nullptr;
+  if (inner != nullptr) env->ReleasePrimitiveArrayCritical(probe, inner, JNI_ABORT);
+  if (outer != nullptr) env->ReleasePrimitiveArrayCritical(probe, outer, JNI_ABORT);
+  env->DeleteLocalRef(probe);
+  if (inner == nullptr) {
+    zelkor::raise_out_of_memory(env, "probe array could not be reached");
+    return -1;
+  }
+  return inner != outer ? 1 : 0;
+}
+
+bool read_region(JNIEnv *env, jbyteArray array, size_t at, size_t n, uint8_t *to) {
+  // Offsets and lengths lie within a Java array: they fit a jsize.
+  env->GetByteArrayRegion(array, static_cast<jsize>(at), static_cast<jsize>(n),
+                          reinterpret_cast<jbyte *>(to));
+  return !env->ExceptionCheck();
+}
+
+// One chunk of n bytes of the data array from offset done, longer than a
+// piece of the copy buffer: copied a piece at a time, its CRC continued over
+// them, so that no copy grows with the chunk.  Its word is stored at word
+// (compute) or compared with it (verify), as bulk_crc would.
+int checksum_long_chunk(JNIEnv *env, const Call &c, size_t done, size_t n, uint8_t *piece,
+                        uint8_t *word, crc32_error_t *error) {
+  uint32_t crc = 0;
+  for (size_t at = 0; at < n; at += zelkor::kRegionPieceBytes) {
+    const size_t m = n - at < zelkor::kRegionPieceBytes ? n - at : zelkor::kRegionPieceBytes;
+    if (!read_region(env, c.data_array, c.data_offset + done + at, m, piece)) return kRaised;
+    if (zelkor_crc_update(c.checksum_type, &crc, piece, m) != 0) return BULK_CRC_BAD_TYPE;
+  }
+  const uint8_t stored[4] = {static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
+                             static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
+  if (!c.verify) {
+    memcpy(word, stored, 4);
+    return BULK_CRC_OK;
+  }
+  if (memcmp(word, stored, 4) == 0) return BULK_CRC_OK;
+  // Both in stored form, as bulk_crc reports them.
+  memcpy(&error->expected_crc, word, 4);
+  memcpy(&error->got_crc, stored, 4);
+  error->bad_data = nullptr;
+  return BULK_CRC_MISMATCH;
+}
+
+// The whole call with no hold, for a host whose holds are copies: each
+// array's bytes, and its words for verify, copied into one buffer a piece at
+// a time (zelkor::kRegionPieceBytes), computed words copied back piece by
+// piece; direct buffers read and written in place.  Pieces run in chunk
+// order, so the first mismatch is the one reported, as with holds.
+void checksum_by_region(JNIEnv *env, const Call &c) {
+  constexpr size_t kPiece = zelkor::kRegionPieceBytes;
+  size_t piece_chunks = kPiece / c.chunk < kPiece / 4 ? kPiece / c.chunk : kPiece / 4;
+  if (piece_chunks == 0) piece_chunks = 1;  // a chunk longer than a piece
+  const size_t step = piece_chunks * c.chunk;
+  const size_t data_room = c.data_array != nullptr ? kPiece : 0;
+  const size_t words_room = c.sums_array != nullptr ? kPiece : 0;
+  auto *buffer = static_cast<uint8_t *>(malloc(data_room + words_room));
+  if (buffer == nullptr) {
+    zelkor::raise_out_of_memory(env, "no memory for copying the arrays");
+    return;
+  }
+  uint8_t *data_piece = buffer;
+  uint8_t *words_piece = buffer + data_room;
+  crc32_error_t error = {};
+  for (size_t done = 0; done < c.total; done += step) {
+    const size_t n = c.total - done < step ? c.total - done : step;
+    const size_t count = (n + c.chunk - 1) / c.chunk;
+    const size_t word_at = c.sums_offset + 4 * (done / c.chunk);
+    uint8_t *words = c.sums_address != nullptr ? c.sums_address + word_at : words_piece;
+    if (c.sums_array != nullptr && c.verify &&
+        !read_region(env, c.sums_array, word_at, 4 * count, words))
+      break;
+    int rc;
+    size_t bad_offset = done;
+    if (c.data_array != nullptr && n > kPiece) {
+      rc = checksum_long_chunk(env, c, done, n, data_piece, words, &error);
+    } else {
+      const uint8_t *data = data_piece;
+      if (c.data_address != nullptr)
+        data = c.data_address + c.data_offset + done;
+      else if (!read_region(env, c.data_array, c.data_offset + done, n, data_piece))
+        break;
+      rc = checksum_range(c.checksum_type, c.bytes_per_checksum, data, n, words,
+                          c.verify ? &error : nullptr);
+      if (rc == BULK_CRC_MISMATCH) bad_offset = done + (error.bad_data - data);
+    }
+    if (rc == kRaised) break;
+    if (rc == BULK_CRC_MISMATCH) {
+      raise_mismatch(env, c, bad_offset, error);
+      break;
+    }
+    if (rc != BULK_CRC_OK) {
+      refuse(env, c.type, c.bytes_per_checksum);
+      break;
+    }
+    if (c.sums_array != nullptr && !c.verify) {
+      env->SetByteArrayRegion(c.sums_array, static_cast<jsize>(word_at),
+                              static_cast<jsize>(4 * count), reinterpret_cast<jbyte *>(words));
+      if (env->ExceptionCheck()) break;
+    }
+  }
+  free(buffer);
+}
 }  // namespace
 
 extern "C" {
@@ -211,72 +408,44 @@ JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
     jbyteArray data_array, jint data_offset, jint length, jobject sums_buffer,
     jbyteArray sums_array, jint sums_offset, jlong base_position, jboolean verify) {
   if (length <= 0) return;
-  const int checksum_type = checksum_type_of(type);
+  Call c = {checksum_type_of(type), type, bytes_per_checksum,
+            static_cast<size_t>(bytes_per_checksum), static_cast<size_t>(length),
+            nullptr, data_array, static_cast<size_t>(data_offset),
+            nullptr, sums_array, static_cast<size_t>(sums_offset),
+            base_position, verify == JNI_TRUE};
+  // Only a caller other than the Java class gets here with these; refused
+  // before anything is held or copied.
+  if (c.checksum_type < 0 || bytes_per_checksum < 1) {
+    refuse(env, type, bytes_per_checksum);
+    return;
+  }
   // No JNI call is allowed while an array is held, so the addresses come
   // first.
-  uint8_t *data_address = nullptr;
-  uint8_t *sums_address = nullptr;
-  if (data_buffer != nullptr && (data_address = direct_address(env, data_buffer, "data")) == nullptr)
+  if (data_buffer != nullptr && (c.data_address = direct_address(env, data_buffer, "data")) == nullptr)
     return;
-  if (sums_buffer != nullptr && (sums_address = direct_address(env, sums_buffer, "sums")) == nullptr)
+  if (sums_buffer != nullptr && (c.sums_address = direct_address(env, sums_buffer, "sums")) == nullptr)
     return;
 
-  const size_t total = static_cast<size_t>(length);
-  const size_t chunk = bytes_per_checksum > 0 ? static_cast<size_t>(bytes_per_checksum) : 1;
   // Whole chunks per hold: within the bound for the data and for the words
   // alike, and at least one.  Two direct buffers hold nothing: one pass.
-  size_t slice_bytes = total;
+  size_t slice_bytes = c.total;
   if (data_array != nullptr || sums_array != nullptr) {
-    size_t slice_chunks = zelkor::kCriticalSliceBytes / chunk;
+    size_t slice_chunks = zelkor::kCriticalSliceBytes / c.chunk;
     if (slice_chunks > zelkor::kCriticalSliceBytes / 4) slice_chunks = zelkor::kCriticalSliceBytes / 4;
     if (slice_chunks == 0) slice_chunks = 1;
-    if (slice_chunks <= total / chunk) slice_bytes = slice_chunks * chunk;
+    if (slice_chunks <= c.total / c.chunk) slice_bytes = slice_chunks * c.chunk;
   }
-
-  crc32_error_t error = {};
-  crc32_error_t *error_info = verify ? &error : nullptr;
-  for (size_t done = 0; done < total; done += slice_bytes) {
-    const size_t n = total - done < slice_bytes ? total - done : slice_bytes;
-    uint8_t *data_base = data_address;
-    uint8_t *sums_base = sums_address;
-    if (data_array != nullptr) {
-      data_base = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(data_array, nullptr));
-      if (data_base == nullptr) {
-        zelkor::raise_out_of_memory(env, "data array could not be reached");
-        return;
-      }
-    }
-    if (sums_array != nullptr) {
-      sums_base = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(sums_array, nullptr));
-      if (sums_base == nullptr) {
-        if (data_array != nullptr) env->ReleasePrimitiveArrayCritical(data_array, data_base, JNI_ABORT);
-        zelkor::raise_out_of_memory(env, "checksum array could not be reached");
-        return;
-      }
-    }
-    const uint8_t *slice = data_base + data_offset + done;
-    const int rc = checksum_range(checksum_type, bytes_per_checksum, slice, n,
-                                  sums_base + sums_offset + 4 * (done / chunk), error_info);
-    const size_t bad_offset = rc == BULK_CRC_MISMATCH ? done + (error.bad_data - slice) : 0;
-    // The data is only read: nothing to copy back.  Computed words are.
-    if (sums_array != nullptr)
-      env->ReleasePrimitiveArrayCritical(sums_array, sums_base, verify ? JNI_ABORT : 0);
-    if (data_array != nullptr) env->ReleasePrimitiveArrayCritical(data_array, data_base, JNI_ABORT);
-
-    if (rc == BULK_CRC_MISMATCH) {
-      // In unsigned arithmetic: a base near the top of the range wraps
-      // rather than being undefined.
-      throw_mismatch(env, static_cast<jlong>(static_cast<uint64_t>(base_position) + bad_offset),
-                     error);
-      return;
-    }
-    if (rc != BULK_CRC_OK) {
-      // Only a caller other than the Java class can pass what bulk_crc
-      // refuses; its words are untouched then.
-      refuse(env, type, bytes_per_checksum);
+  // One slice is one hold, whatever the host does with it; more are worth
+  // holding only where a hold is not a copy of the whole array.
+  if (slice_bytes < c.total) {
+    const int copies = critical_holds_copy(env);
+    if (copies < 0) return;
+    if (copies > 0) {
+      checksum_by_region(env, c);
       return;
     }
   }
+  checksum_held(env, c, slice_bytes);
 }
 
 }  // extern "C"

@@ -17,6 +17,15 @@ namespace zelkor {
 // slice of its own: a chunk's CRC cannot be split across holds.
 inline constexpr size_t kCriticalSliceBytes = size_t{1} << 20;
 
+// A host that hands out a copy of the whole array at every critical hold
+// (-Xcheck:jni does, and reports isCopy false all the same) would make one
+// hold per slice cost the square of the array's length.  There the arrays
+// of a call are copied with Get/SetByteArrayRegion instead, this many bytes
+// of data and at most this many of words at a time, through one buffer on
+// the heap; a chunk longer than a piece has its CRC continued over pieces.
+// Nothing is held then, and the copies add up to one of each array.
+inline constexpr size_t kRegionPieceBytes = size_t{256} << 10;
+
 // Composing needs only the words, and far fewer of them than a hold's worth
 // of data, so an array's words are copied out with GetByteArrayRegion
 // instead: the collector is never held, and the copy goes to the stack this

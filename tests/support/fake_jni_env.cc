@@ -35,7 +35,8 @@ const char *failure_exception(std::string_view function) {
   if (function == "GetFieldID" || function == "GetStaticFieldID") return "java/lang/NoSuchFieldError";
   if (function == "CallStaticObjectMethod") return "java/lang/IllegalArgumentException";
   if (function == "SetObjectArrayElement") return "java/lang/ArrayStoreException";
-  if (function == "GetByteArrayRegion") return "java/lang/ArrayIndexOutOfBoundsException";
+  if (function == "GetByteArrayRegion" || function == "SetByteArrayRegion")
+    return "java/lang/ArrayIndexOutOfBoundsException";
   return "java/lang/OutOfMemoryError";
 }
 
@@ -158,6 +159,15 @@ struct FakeJniSlots {
       f.fail_now("GetPrimitiveArrayCritical", *outcome, "");
       return nullptr;
     }
+    if (f.pin_nested_holds_) {
+      for (const FakeJniEnv::Hold &h : f.holds_) {
+        if (h.object != o) continue;
+        uint8_t *copy = h.copy;  // before push_back moves the holds
+        f.holds_.push_back(FakeJniEnv::Hold{++f.hold_serial_, array, o, copy});
+        if (is_copy != nullptr) *is_copy = JNI_FALSE;
+        return copy;
+      }
+    }
     const std::vector<uint8_t> &bytes = f.bytes_[o];
     // One byte more than the array, so that an empty array still has an
     // address of its own.
@@ -198,8 +208,11 @@ struct FakeJniSlots {
                                            : "mode " + std::to_string(mode);
     f.enter("ReleasePrimitiveArrayCritical", f.describe(array) + " " + how);
     int o = f.object_of(array, "ReleasePrimitiveArrayCritical");
-    auto it = std::find_if(f.holds_.begin(), f.holds_.end(),
-                           [&](const FakeJniEnv::Hold &h) { return h.copy == carray; });
+    // The latest hold of that address: nested holds of a pinned array share
+    // one.
+    auto rit = std::find_if(f.holds_.rbegin(), f.holds_.rend(),
+                            [&](const FakeJniEnv::Hold &h) { return h.copy == carray; });
+    auto it = rit == f.holds_.rend() ? f.holds_.end() : std::prev(rit.base());
     if (it == f.holds_.end() || it->object != o) {
       ADD_FAILURE() << "ReleasePrimitiveArrayCritical of " << f.describe(array)
                     << " with a pointer its GetPrimitiveArrayCritical did not give";
@@ -208,8 +221,45 @@ struct FakeJniSlots {
     std::vector<uint8_t> &bytes = f.bytes_[o];
     if (mode != JNI_ABORT) std::memcpy(bytes.data(), it->copy, bytes.size());
     if (mode == JNI_COMMIT) return;
-    std::free(it->copy);
+    uint8_t *copy = it->copy;
     f.holds_.erase(it);
+    if (std::none_of(f.holds_.begin(), f.holds_.end(),
+                     [&](const FakeJniEnv::Hold &h) { return h.copy == copy; }))
+      std::free(copy);
+  }
+
+  static jbyteArray JNICALL NewByteArray(JNIEnv *env, jsize length) {
+    FakeJniEnv &f = FakeJniEnv::of(env);
+    if (auto outcome = f.enter("NewByteArray", std::to_string(length))) {
+      f.fail_now("NewByteArray", *outcome, "");
+      return nullptr;
+    }
+    if (length < 0) {
+      ADD_FAILURE() << "NewByteArray of " << length;
+      return nullptr;
+    }
+    return f.new_byte_array(std::vector<uint8_t>(static_cast<size_t>(length)), "new");
+  }
+
+  // As GetByteArrayRegion, the other way.
+  static void JNICALL SetByteArrayRegion(JNIEnv *env, jbyteArray array, jsize start, jsize len,
+                                         const jbyte *buf) {
+    FakeJniEnv &f = FakeJniEnv::of(env);
+    std::string range = std::to_string(start) + " " + std::to_string(len);
+    auto outcome = f.enter("SetByteArrayRegion", f.describe(array) + " " + range);
+    int o = f.object_of(array, "SetByteArrayRegion");
+    if (!has_kind(f, o, Kind::kByteArray, "SetByteArrayRegion of " + f.describe(array))) return;
+    if (outcome) {
+      f.fail_now("SetByteArrayRegion", *outcome, range);
+      return;
+    }
+    std::vector<uint8_t> &bytes = f.bytes_[o];
+    if (start < 0 || len < 0 ||
+        static_cast<size_t>(start) + static_cast<size_t>(len) > bytes.size()) {
+      f.pending_ = JavaException{"java/lang/ArrayIndexOutOfBoundsException", range};
+      return;
+    }
+    if (len > 0) std::memcpy(bytes.data() + start, buf, static_cast<size_t>(len));
   }
 
   static jclass JNICALL FindClass(JNIEnv *env, const char *name) {
@@ -647,12 +697,16 @@ FakeJniEnv::FakeJniEnv() : table_{} {
   table_.GetPrimitiveArrayCritical = S::GetPrimitiveArrayCritical;
   table_.ReleasePrimitiveArrayCritical = S::ReleasePrimitiveArrayCritical;
   table_.GetByteArrayRegion = S::GetByteArrayRegion;
+  table_.SetByteArrayRegion = S::SetByteArrayRegion;
+  table_.NewByteArray = S::NewByteArray;
   functions = &table_;
 }
 
 FakeJniEnv::~FakeJniEnv() {
   for (char *chars : utf_chars_) std::free(chars);
-  for (const Hold &hold : holds_) std::free(hold.copy);
+  std::set<uint8_t *> copies;
+  for (const Hold &hold : holds_) copies.insert(hold.copy);
+  for (uint8_t *copy : copies) std::free(copy);
 }
 
 std::vector<FakeJniEnv::CriticalHold> FakeJniEnv::critical_holds() const {

@@ -10,7 +10,9 @@
 //   - critical holds: GetPrimitiveArrayCritical hands out a fresh copy of
 //     the array, as -Xcheck:jni does, so that writes survive only a release
 //     that copies back and a read after the release reads freed memory; any
-//     other JNI call while a hold is live fails the test;
+//     other JNI call while a hold is live fails the test.  A test may have
+//     nested holds of one array share their copy instead, as the addresses
+//     of a host that pins the array would (pin_nested_holds);
 //   - scripted failures: the nth call of a function returns null (or JNI_ERR)
 //     with the function's usual exception pending, or without any exception,
 //     as JNI allows;
@@ -59,7 +61,7 @@ class FakeJniEnv : public JNIEnv {
   // The exception is NoClassDefFoundError for FindClass, NoSuchMethodError
   // and NoSuchFieldError for the ID lookups, IllegalArgumentException for
   // CallStaticObjectMethod, ArrayStoreException for SetObjectArrayElement,
-  // ArrayIndexOutOfBoundsException for GetByteArrayRegion and
+  // ArrayIndexOutOfBoundsException for Get/SetByteArrayRegion and
   // OutOfMemoryError for the rest.
   void fail(const std::string &function, int nth, Outcome outcome);
   // Drops every scripted failure that has not happened yet.
@@ -67,6 +69,12 @@ class FakeJniEnv : public JNIEnv {
   // The constants that Enum.valueOf finds in enum_class ("a/b/Errno"); a
   // class without a list has every name.
   void set_enum_constants(const std::string &enum_class, std::vector<std::string> names);
+  // While on, a hold of an array that is already held gives the live hold's
+  // address, as a host that pins arrays does, instead of a fresh copy; the
+  // copy goes when its last hold is released.  Off (the default), every
+  // hold is a copy of its own, as under -Xcheck:jni.
+  void pin_nested_holds(bool on) { pin_nested_holds_ = on; }
+  bool pins_nested_holds() const { return pin_nested_holds_; }
   // Leaves an exception pending, as if the host had thrown it.
   void raise(const std::string &class_name, std::optional<std::string> message);
 
@@ -109,7 +117,8 @@ class FakeJniEnv : public JNIEnv {
   std::optional<int> int_field(jobject obj, const std::string &name) const;
   // The elements of a string array; nullopt for a null element.
   std::vector<std::optional<std::string>> string_array(jobjectArray array) const;
-  // A byte[] that describe() calls "byte[] <label>".
+  // A byte[] that describe() calls "byte[] <label>"; NewByteArray's are
+  // "byte[] new".
   jbyteArray new_byte_array(std::vector<uint8_t> bytes, const std::string &label);
   std::vector<uint8_t> byte_array(jbyteArray array) const;
   // A direct ByteBuffer over memory the test owns, "direct buffer <label>";
@@ -190,6 +199,7 @@ class FakeJniEnv : public JNIEnv {
   std::map<int, void *> addresses_;             // direct buffer addresses, by object
   std::vector<Hold> holds_;
   int hold_serial_ = 0;
+  bool pin_nested_holds_ = false;
 };
 
 }  // namespace zelkor::testing

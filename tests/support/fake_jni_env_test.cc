@@ -108,6 +108,28 @@ TEST(FakeJniEnvTest, CriticalHoldsCopyAndForbidOtherCalls) {
   EXPECT_NONFATAL_FAILURE(env.ReleasePrimitiveArrayCritical(a, p, 0), "did not give");
 }
 
+// A pinning host's nested holds: one address, the copy kept until the last
+// release, what the inner release copied back still there after the outer
+// one drops its own.
+TEST(FakeJniEnvTest, PinnedNestedHoldsShareOneAddress) {
+  FakeJniEnv env;
+  env.pin_nested_holds(true);
+  jbyteArray a = env.new_byte_array({1, 2, 3}, "a");
+  jbyteArray b = env.new_byte_array({4}, "b");
+  auto *p = static_cast<uint8_t *>(env.GetPrimitiveArrayCritical(a, nullptr));
+  auto *other = static_cast<uint8_t *>(env.GetPrimitiveArrayCritical(b, nullptr));
+  auto *q = static_cast<uint8_t *>(env.GetPrimitiveArrayCritical(a, nullptr));
+  EXPECT_EQ(p, q);
+  EXPECT_NE(p, other);
+  q[0] = 9;
+  env.ReleasePrimitiveArrayCritical(a, q, 0);
+  EXPECT_EQ(p[0], 9) << "the outer hold lost its copy";
+  env.ReleasePrimitiveArrayCritical(a, p, JNI_ABORT);
+  env.ReleasePrimitiveArrayCritical(b, other, JNI_ABORT);
+  EXPECT_TRUE(env.critical_holds().empty());
+  EXPECT_EQ(env.byte_array(a), (std::vector<uint8_t>{9, 2, 3}));
+}
+
 TEST(FakeJniEnvTest, ByteArrayRegionsCopyWithinTheArrayOnly) {
   FakeJniEnv env;
   jbyteArray a = env.new_byte_array({1, 2, 3, 4}, "a");
@@ -126,4 +148,13 @@ TEST(FakeJniEnvTest, ByteArrayRegionsCopyWithinTheArrayOnly) {
   }
   EXPECT_EQ(buf[0], 2) << "copied from a range outside the array";
   EXPECT_EQ(env.calls().front(), "GetByteArrayRegion byte[] a 1 2");
+
+  const jbyte in[2] = {5, 6};
+  env.SetByteArrayRegion(a, 2, 2, in);
+  EXPECT_EQ(env.byte_array(a), (std::vector<uint8_t>{1, 2, 5, 6}));
+  env.SetByteArrayRegion(a, 3, 2, in);
+  ASSERT_TRUE(env.pending());
+  EXPECT_EQ(env.pending()->class_name, "java/lang/ArrayIndexOutOfBoundsException");
+  EXPECT_EQ(env.byte_array(a), (std::vector<uint8_t>{1, 2, 5, 6})) << "written outside the array";
+  EXPECT_EQ(env.calls().back(), "SetByteArrayRegion byte[] a 3 2");
 }

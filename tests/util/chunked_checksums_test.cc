@@ -2,13 +2,17 @@
 // fake JNIEnv, with bulk_crc wrapped (-Wl,--wrap=bulk_crc): every byte
 // range the module hands over is seen against the array holds live at the
 // time, which proves the bound on each hold; a JVM cannot show it, since
-// -Xcheck:jni copies the whole array at every critical get.  The results
+// -Xcheck:jni copies the whole array at every critical get.  The fake plays
+// both hosts: one that pins arrays (nested holds share an address) and one
+// that copies them at every hold, where the arrays must go by bounded
+// region copies that add up to one copy of each.  The results
 // themselves are checked against the JDK's checksums in the JVM tests.  The
 // same for compose's copies of an array's words: bounded, in order, none
 // past the last word, and no hold at all.
 #include <jni.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <ostream>
@@ -44,6 +48,7 @@ namespace {
 
 using zelkor::kComposePieceBytes;
 using zelkor::kCriticalSliceBytes;
+using zelkor::kRegionPieceBytes;
 using zelkor::testing::FakeJniEnv;
 using zelkor::testing::Outcome;
 
@@ -130,7 +135,8 @@ std::vector<uint8_t> contents(FakeJniEnv &env, const Side &side) {
 void call(FakeJniEnv &env, jint type, jint bpc, const Side &data, jint length, const Side &sums,
           jlong base, bool verify) {
   g_env = &env;
-  g_data_in_array = data.array != nullptr;
+  // A host that copies gets the data copied into a buffer of the module's.
+  g_data_in_array = data.array != nullptr && env.pins_nested_holds();
   g_uses.clear();
   g_calls = 0;
   Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
@@ -159,6 +165,30 @@ const SliceCase kSliceCases[] = {
 
 void PrintTo(const SliceCase &c, std::ostream *os) { *os << c.name; }
 
+// Damages the last byte of the data: its chunk, in the last slice or piece,
+// is reported with its global position and both words.
+void expect_last_chunk_reported(FakeJniEnv &env, const SliceCase &c, std::vector<uint8_t> bytes,
+                                const std::vector<uint8_t> &want, const Side &sums) {
+  const size_t words = (c.length + c.bpc - 1) / c.bpc;
+  bytes.back() ^= 1;
+  Side damaged = make_side(env, c.data_direct, bytes, c.data_offset, "damaged");
+  env.clear_calls();
+  call(env, kCrc32c, c.bpc, damaged, static_cast<jint>(c.length), sums, 1000, true);
+  ASSERT_TRUE(env.pending());
+  EXPECT_EQ(env.pending()->class_name, kMismatch);
+  const size_t last = (words - 1) * c.bpc;
+  std::vector<uint8_t> bad = reference_sums(bytes, c.data_offset + last, c.length - last, c.bpc);
+  auto be = [](const uint8_t *p) {
+    return static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]);
+  };
+  const std::string init = std::string("NewObject ") + kMismatch + ".<init>:(JII)V(" +
+                           std::to_string(1000 + last) + ", " +
+                           std::to_string(be(&want[4 * (words - 1)])) + ", " +
+                           std::to_string(be(bad.data())) + ")";
+  EXPECT_EQ(env.count(init), 1) << ::testing::PrintToString(env.calls());
+  EXPECT_TRUE(env.critical_holds().empty());
+}
+
 class SliceTest : public ::testing::TestWithParam<SliceCase> {};
 
 // Compute, verify, then a mismatch in the last chunk: every hold within the
@@ -168,6 +198,7 @@ class SliceTest : public ::testing::TestWithParam<SliceCase> {};
 TEST_P(SliceTest, HoldsStayWithinTheBoundAndPositionsStayGlobal) {
   const SliceCase &c = GetParam();
   FakeJniEnv env;
+  env.pin_nested_holds(true);
   const size_t words = (c.length + c.bpc - 1) / c.bpc;
   std::vector<uint8_t> bytes = random_bytes(c.data_offset + c.length, 7);
   Side data = make_side(env, c.data_direct, bytes, c.data_offset, "data");
@@ -202,31 +233,121 @@ TEST_P(SliceTest, HoldsStayWithinTheBoundAndPositionsStayGlobal) {
             env.count("GetPrimitiveArrayCritical byte[] sums"));
   EXPECT_EQ(contents(env, sums), got) << "verify wrote words";
 
-  // Damage the last byte: its chunk, in the last slice, is reported.
-  bytes.back() ^= 1;
-  Side damaged = make_side(env, c.data_direct, bytes, c.data_offset, "damaged");
-  env.clear_calls();
-  call(env, kCrc32c, c.bpc, damaged, length, sums, 1000, true);
-  ASSERT_TRUE(env.pending());
-  EXPECT_EQ(env.pending()->class_name, kMismatch);
-  const size_t last = (words - 1) * c.bpc;
-  std::vector<uint8_t> bad = reference_sums(bytes, c.data_offset + last, c.length - last, c.bpc);
-  auto be = [](const uint8_t *p) {
-    return static_cast<int32_t>(uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]);
-  };
-  const std::string init = std::string("NewObject ") + kMismatch + ".<init>:(JII)V(" +
-                           std::to_string(1000 + last) + ", " +
-                           std::to_string(be(&want[4 * (words - 1)])) + ", " +
-                           std::to_string(be(bad.data())) + ")";
-  EXPECT_EQ(env.count(init), 1) << ::testing::PrintToString(env.calls());
-  EXPECT_TRUE(env.critical_holds().empty());
+  expect_last_chunk_reported(env, c, bytes, want, sums);
   EXPECT_EQ(env.live_local_refs(), refs + 1) << "only the damaged data's reference is new";
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, SliceTest, ::testing::ValuesIn(kSliceCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// --- Failures of the host, on arrays of three slices.
+// The regions of one array that calls() shows for a function, in order.
+struct Region {
+  size_t start, length;
+};
+std::vector<Region> regions(const FakeJniEnv &env, const std::string &function,
+                            const std::string &label) {
+  const std::string prefix = function + " byte[] " + label + " ";
+  std::vector<Region> out;
+  for (const std::string &call : env.calls()) {
+    if (call.rfind(prefix, 0) != 0) continue;
+    Region r{};
+    EXPECT_EQ(std::sscanf(call.c_str() + prefix.size(), "%zu %zu", &r.start, &r.length), 2);
+    out.push_back(r);
+  }
+  return out;
+}
+
+// Regions that run back to back from `start` over `length` bytes, none
+// longer than a piece: each byte copied once, and never much at a time.
+void expect_one_bounded_pass(const std::vector<Region> &rs, size_t start, size_t length,
+                             const std::string &what) {
+  size_t at = start;
+  for (const Region &r : rs) {
+    EXPECT_EQ(r.start, at) << what << ": out of order or overlapping";
+    EXPECT_LE(r.length, kRegionPieceBytes) << what;
+    at = r.start + r.length;
+  }
+  EXPECT_EQ(at, start + length) << what << ": not the whole range";
+}
+
+class RegionTest : public ::testing::TestWithParam<SliceCase> {};
+
+// A host whose holds copy the whole array: a call of more than one slice
+// probes a small array of its own, then holds none of the caller's; each
+// array is read in one pass of bounded regions and the words written back
+// in one, with the same words and the same mismatch as with holds (chunks
+// longer than a piece continued across pieces).
+TEST_P(RegionTest, CopiesAreBoundedAndAddUpToOneOfEachArray) {
+  const SliceCase &c = GetParam();
+  if (c.data_direct && c.sums_direct) GTEST_SKIP() << "no array, nothing held or copied";
+  FakeJniEnv env;
+  const size_t words = (c.length + c.bpc - 1) / c.bpc;
+  std::vector<uint8_t> bytes = random_bytes(c.data_offset + c.length, 7);
+  Side data = make_side(env, c.data_direct, bytes, c.data_offset, "data");
+  Side sums = make_side(env, c.sums_direct, std::vector<uint8_t>(c.sums_offset + 4 * words + 3, 0x5A),
+                        c.sums_offset, "sums");
+  const jint length = static_cast<jint>(c.length);
+  const std::vector<std::string> probe = {
+      "NewByteArray 1", "GetPrimitiveArrayCritical byte[] new",
+      "GetPrimitiveArrayCritical byte[] new", "ReleasePrimitiveArrayCritical byte[] new JNI_ABORT",
+      "ReleasePrimitiveArrayCritical byte[] new JNI_ABORT", "DeleteLocalRef byte[] new"};
+
+  for (bool verify : {false, true}) {
+    env.clear_calls();
+    call(env, kCrc32c, c.bpc, data, length, sums, 0, verify);
+    const std::string mode = verify ? "verify" : "compute";
+    ASSERT_FALSE(env.pending()) << mode;
+    // After the addresses of direct buffers, if any.
+    const auto first = std::find_if(env.calls().begin(), env.calls().end(), [](const auto &call) {
+      return call.rfind("GetDirectBufferAddress", 0) != 0;
+    });
+    EXPECT_TRUE(std::equal(probe.begin(), probe.end(), first)) << mode;
+    EXPECT_EQ(env.count("GetPrimitiveArrayCritical"), 2) << mode << ": a caller's array held";
+    EXPECT_EQ(env.count("NewByteArray"), 1) << mode;
+    if (!c.data_direct)
+      expect_one_bounded_pass(regions(env, "GetByteArrayRegion", "data"), c.data_offset,
+                              c.length, mode + " data");
+    if (!c.sums_direct) {
+      expect_one_bounded_pass(regions(env, verify ? "GetByteArrayRegion" : "SetByteArrayRegion",
+                                      "sums"),
+                              c.sums_offset, 4 * words, mode + " sums");
+      EXPECT_EQ(env.count(verify ? "SetByteArrayRegion" : "GetByteArrayRegion byte[] sums"), 0)
+          << mode;
+    }
+  }
+  std::vector<uint8_t> want = reference_sums(bytes, c.data_offset, c.length, c.bpc);
+  std::vector<uint8_t> got = contents(env, sums);
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin() + c.sums_offset));
+  EXPECT_EQ(got[c.sums_offset + want.size()], 0x5A) << "a word past the last chunk's";
+  if (c.sums_offset > 0) {
+    EXPECT_EQ(got[c.sums_offset - 1], 0x5A) << "a byte before the words";
+  }
+  expect_last_chunk_reported(env, c, bytes, want, sums);
+  EXPECT_EQ(env.live_local_refs(), 3) << "the probe's array left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, RegionTest, ::testing::ValuesIn(kSliceCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// One slice is one hold on any host: nothing to probe, nothing copied by
+// region.
+TEST(ChunkedChecksumsNativeTest, OneSliceIsOneHoldOnACopyingHost) {
+  FakeJniEnv env;
+  std::vector<uint8_t> bytes = random_bytes(kCriticalSliceBytes, 5);
+  Side data = make_side(env, false, bytes, 0, "data");
+  Side sums = make_side(env, false, std::vector<uint8_t>(4 * (bytes.size() / 512)), 0, "sums");
+  call(env, kCrc32c, 512, data, static_cast<jint>(bytes.size()), sums, 0, false);
+  EXPECT_FALSE(env.pending());
+  EXPECT_EQ(env.calls(), (std::vector<std::string>{
+                             "GetPrimitiveArrayCritical byte[] data",
+                             "GetPrimitiveArrayCritical byte[] sums",
+                             "ReleasePrimitiveArrayCritical byte[] sums 0",
+                             "ReleasePrimitiveArrayCritical byte[] data JNI_ABORT"}));
+  EXPECT_EQ(contents(env, sums), reference_sums(bytes, 0, bytes.size(), 512));
+}
+
+// --- Failures of the host, on arrays of three slices: the holds of a host
+// that pins, the probe, the region copies of one that copies.
 
 struct Arrays {
   FakeJniEnv env;
@@ -260,9 +381,10 @@ class HoldFailureTest : public ::testing::TestWithParam<HoldFailure> {};
 TEST_P(HoldFailureTest, ReleasesTheOtherHoldAndRaises) {
   const HoldFailure &f = GetParam();
   Arrays a;
-  // GetPrimitiveArrayCritical is counted per function: data and sums take
-  // turns, data first.
-  const int nth = 2 * f.nth - (std::string(f.array) == "data" ? 1 : 0);
+  a.env.pin_nested_holds(true);
+  // GetPrimitiveArrayCritical is counted per function: the probe's two
+  // first, then data and sums take turns, data first.
+  const int nth = 2 + 2 * f.nth - (std::string(f.array) == "data" ? 1 : 0);
   a.env.fail("GetPrimitiveArrayCritical", nth, f.outcome);
   call(a.env, kCrc32c, 512, a.data, a.length, a.sums, 0, false);
   ASSERT_TRUE(a.env.pending());
@@ -271,6 +393,68 @@ TEST_P(HoldFailureTest, ReleasesTheOtherHoldAndRaises) {
   EXPECT_EQ(a.env.count("GetPrimitiveArrayCritical"), nth);
   EXPECT_EQ(a.env.count("ReleasePrimitiveArrayCritical"), nth - 1);
   EXPECT_EQ(a.env.live_local_refs(), 2);
+}
+
+// The probe fails at any step: an exception stands (the host's or an
+// OutOfMemoryError), what it held is released, its array deleted, and
+// nothing of the caller's is held or copied.
+TEST(ChunkedChecksumsNativeTest, AProbeThatFailsRaisesAndLeavesNothing) {
+  struct ProbeFailure {
+    const char *function;
+    int nth;
+    Outcome outcome;
+  };
+  for (ProbeFailure f : {ProbeFailure{"NewByteArray", 1, Outcome::kNullWithException},
+                         ProbeFailure{"NewByteArray", 1, Outcome::kNullWithoutException},
+                         ProbeFailure{"GetPrimitiveArrayCritical", 1, Outcome::kNullWithException},
+                         ProbeFailure{"GetPrimitiveArrayCritical", 2,
+                                      Outcome::kNullWithoutException}}) {
+    const std::string what = std::string(f.function) + " " + std::to_string(f.nth);
+    Arrays a;
+    a.env.fail(f.function, f.nth, f.outcome);
+    call(a.env, kCrc32c, 512, a.data, a.length, a.sums, 0, false);
+    ASSERT_TRUE(a.env.pending()) << what;
+    EXPECT_EQ(a.env.pending()->class_name, "java/lang/OutOfMemoryError") << what;
+    EXPECT_TRUE(a.env.critical_holds().empty()) << what;
+    EXPECT_EQ(a.env.count("GetPrimitiveArrayCritical byte[] data") +
+                  a.env.count("GetPrimitiveArrayCritical byte[] sums") +
+                  a.env.count("GetByteArrayRegion") + a.env.count("SetByteArrayRegion"),
+              0)
+        << what;
+    EXPECT_EQ(a.env.live_local_refs(), 2) << what;
+    EXPECT_EQ(g_calls, 0) << what;
+  }
+}
+
+// A region copy that raises on a copying host: its exception stands, the
+// call ends at its check, and nothing is left held or allocated (valgrind's
+// run sees the buffer).
+TEST(ChunkedChecksumsNativeTest, ARegionCopyThatRaisesEndsTheCall) {
+  struct RegionFailure {
+    const char *function;
+    int nth;
+    bool verify;
+  };
+  for (RegionFailure f : {RegionFailure{"GetByteArrayRegion", 1, false},
+                          RegionFailure{"GetByteArrayRegion", 3, false},
+                          RegionFailure{"GetByteArrayRegion", 1, true},
+                          RegionFailure{"GetByteArrayRegion", 4, true},
+                          RegionFailure{"SetByteArrayRegion", 2, false}}) {
+    const std::string what = std::string(f.function) + " " + std::to_string(f.nth) +
+                             (f.verify ? " verify" : " compute");
+    Arrays a;
+    if (f.verify) call(a.env, kCrc32c, 512, a.data, a.length, a.sums, 0, false);
+    ASSERT_FALSE(a.env.pending());
+    a.env.clear_calls();
+    a.env.fail(f.function, f.nth, Outcome::kNullWithException);
+    call(a.env, kCrc32c, 512, a.data, a.length, a.sums, 0, f.verify);
+    ASSERT_TRUE(a.env.pending()) << what;
+    EXPECT_EQ(a.env.pending()->class_name, "java/lang/ArrayIndexOutOfBoundsException") << what;
+    EXPECT_EQ(a.env.count(f.function), f.nth) << what;
+    EXPECT_EQ(a.env.calls().back(), "ExceptionCheck") << what;
+    EXPECT_TRUE(a.env.critical_holds().empty()) << what;
+    EXPECT_EQ(a.env.live_local_refs(), 2) << what;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(EachHold, HoldFailureTest, ::testing::ValuesIn(kHoldFailures),

@@ -1,8 +1,12 @@
 package org.tarvik.zelkor.util;
 
 import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
 import java.nio.ReadOnlyBufferException;
 import java.util.Objects;
+import java.util.zip.CRC32;
+import java.util.zip.CRC32C;
+import java.util.zip.Checksum;
 
 /**
  * Per-chunk checksums of a whole buffer in one call, computed or verified in {@code
@@ -16,10 +20,40 @@ import java.util.Objects;
  *
  * <p>Buffers of every kind are taken as they are: direct ones through their address, without a
  * copy; heap ones through their array; read-only heap ones, which expose no array, through a
- * bounded copy. The positions, limits and marks of the buffers never change. A heap array is
- * held out of the garbage collector's reach for one slice of whole chunks at a time, at most 1
- * MiB of data and 1 MiB of checksum words; a single chunk longer than that is a slice of its own
- * and holds the collector for its whole length.
+ * copy in pieces of at most 64 KiB of data and 256 KiB of words, whatever the chunk size (a
+ * longer chunk's checksum is continued across its pieces). The positions, limits and marks of
+ * the buffers never change. A heap array is held out of the garbage collector's reach for one
+ * slice of whole chunks at a time, at most 1 MiB of data and 1 MiB of checksum words; a single
+ * chunk longer than that is a slice of its own and holds the collector for its whole length.
+ * Where the JVM hands out a copy of the whole array at every such hold, as it does under {@code
+ * -Xcheck:jni}, a call of more than one slice finds that out first and copies the arrays in
+ * pieces of 256 KiB instead, holding nothing: the call then costs about one copy of each array,
+ * not one per slice.
+ *
+ * <p><b>Memory that goes away.</b> Direct buffers are read and written by native code, which the
+ * JDK's checks on its own accesses do not cover, so every buffer must stay valid for the whole
+ * call:
+ *
+ * <ul>
+ *   <li>Before the native code starts, each non-empty buffer is touched once through the JDK's
+ *       own access (a {@code get} of the byte at its position). A buffer over memory that is
+ *       already gone is refused as the JDK refuses it, before anything is read or written: one of
+ *       a closed {@code java.lang.foreign.Arena} (JDK 22 and later) raises the JDK's {@link
+ *       IllegalStateException}, and one of a confined arena, used from a thread other than its
+ *       owner, raises what the JDK raises there.
+ *   <li>Memory released while the call runs cannot be caught: a shared arena closed by another
+ *       thread during the call leaves the native code reading or writing freed memory, which can
+ *       corrupt or crash the JVM, then or later. Close an arena only once every call on its
+ *       buffers has returned. A confined arena is safe: only its owner thread may close it, and
+ *       that thread is inside the call.
+ *   <li>A buffer mapped from a file ({@link java.nio.MappedByteBuffer}) whose file is shrunk
+ *       below the mapped range during the call ends the process with {@code SIGBUS}, as any
+ *       native read or write of such a mapping does (the JDK's own accessors turn that fault into
+ *       an {@link InternalError}; native code cannot, and this library installs no signal
+ *       handler). Hold the file's length for the call: a lock that every process that could
+ *       truncate the file honours, or an agreement that nothing shortens a file while it is
+ *       mapped; or copy the bytes into a buffer of your own first and pass that.
+ * </ul>
  *
  * <p>The stored words also give the CRC of a whole buffer, block or object without reading its
  * data again: {@link #compose compose} turns the words of a buffer into the CRC of all of the
@@ -43,10 +77,14 @@ public final class ChunkedChecksums {
 
   // Read-only heap buffers are copied in pieces of whole chunks of about this
   // many bytes (of data, or of words when composing), so that the copy stays
-  // small whatever the buffer's size.
+  // small whatever the buffer's size.  Data in chunks longer than this goes
+  // to java.util.zip a chunk at a time instead, which copies a buffer
+  // without an array through a small piece of its own.
   private static final int COPY_PIECE_BYTES = 64 * 1024;
 
   private static final long CRC_LIMIT = 1L << 32;
+
+  private static final byte[] NO_BYTES = {};
 
   private ChunkedChecksums() {}
 
@@ -54,11 +92,21 @@ public final class ChunkedChecksums {
    * Stores the checksum of every chunk of {@code data}'s remaining bytes into {@code sums}, four
    * bytes each, from its position on.
    *
+   * <p>{@code data} and {@code sums} must not share memory: where they overlap, the stored words
+   * (and the data bytes they overwrite) are unspecified.
+   *
+   * <p>Both buffers must stay valid for the whole call (see the class description): one over
+   * memory already released is refused with the JDK's exception, but a shared arena closed during
+   * the call corrupts memory, and a mapped file shrunk during the call ends the process with
+   * {@code SIGBUS}; hold the file's length for the call (a lock every truncating process honours,
+   * or an agreement not to truncate), or copy the bytes first.
+   *
    * @throws NullPointerException if an argument is null
    * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1
    * @throws ReadOnlyBufferException if {@code sums} is read-only
    * @throws IndexOutOfBoundsException if {@code sums} has fewer remaining bytes than four per
    *     chunk
+   * @throws IllegalStateException as the JDK raises it for a buffer of a closed memory segment
    * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
    */
   public static void compute(Type type, int bytesPerChecksum, ByteBuffer data, ByteBuffer sums) {
@@ -77,25 +125,37 @@ public final class ChunkedChecksums {
    * Checks every chunk of {@code data}'s remaining bytes against its stored word in {@code sums},
    * from its position on, in chunk order.
    *
+   * <p>Both buffers must stay valid for the whole call (see the class description): one over
+   * memory already released is refused with the JDK's exception, but a shared arena closed during
+   * the call leaves it reading freed memory, and a mapped file shrunk during the call ends the
+   * process with {@code SIGBUS}; hold the file's length for the call (a lock every truncating
+   * process honours, or an agreement not to truncate), or copy the bytes first.
+   *
    * @param basePosition the position that the first byte of the data has for the caller; a
    *     mismatch is reported at this plus the failing chunk's offset from {@code data}'s position
    * @throws ChecksumMismatchException for the first chunk whose checksum differs
    * @throws NullPointerException if an argument is null
-   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1
+   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1, or {@code
+   *     basePosition} plus the data's length passes {@link Long#MAX_VALUE}
    * @throws IndexOutOfBoundsException if {@code sums} has fewer remaining bytes than four per
    *     chunk
+   * @throws IllegalStateException as the JDK raises it for a buffer of a closed memory segment
    * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
    */
   public static void verify(
       Type type, int bytesPerChecksum, ByteBuffer data, ByteBuffer sums, long basePosition)
       throws ChecksumMismatchException {
     checkCommon(type, bytesPerChecksum, data, sums);
+    checkBase(basePosition, data.remaining());
     run(type, bytesPerChecksum, data, sums, basePosition, true);
   }
 
   /**
    * Stores the checksum of every chunk of {@code data[offset, offset + length)} into {@code
    * sums}, four bytes each, from {@code sumsOffset} on.
+   *
+   * <p>The two ranges must not overlap (in one array passed as both): where they do, the stored
+   * words (and the data bytes they overwrite) are unspecified.
    *
    * @throws NullPointerException if an argument is null
    * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1
@@ -127,7 +187,8 @@ public final class ChunkedChecksums {
    *     reported at this plus the failing chunk's offset from {@code offset}
    * @throws ChecksumMismatchException for the first chunk whose checksum differs
    * @throws NullPointerException if an argument is null
-   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1
+   * @throws IllegalArgumentException if {@code bytesPerChecksum} is below 1, or {@code
+   *     basePosition + length} passes {@link Long#MAX_VALUE}
    * @throws IndexOutOfBoundsException if the range lies outside {@code data}, or {@code sums}
    *     holds no four bytes per chunk from {@code sumsOffset}
    * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
@@ -143,6 +204,7 @@ public final class ChunkedChecksums {
       long basePosition)
       throws ChecksumMismatchException {
     checkArrays(type, bytesPerChecksum, data, offset, length, sums, sumsOffset);
+    checkBase(basePosition, length);
     call(
         type, bytesPerChecksum, null, data, offset, length, null, sums, sumsOffset, basePosition,
         true);
@@ -184,6 +246,12 @@ public final class ChunkedChecksums {
    * Its position, limit and mark do not change. Buffers of every kind are taken: direct, heap and
    * read-only.
    *
+   * <p>{@code sums} must stay valid for the whole call (see the class description): one over
+   * memory already released is refused with the JDK's exception, but a shared arena closed during
+   * the call leaves it reading freed memory, and a mapped file shrunk during the call ends the
+   * process with {@code SIGBUS}; hold the file's length for the call (a lock every truncating
+   * process honours, or an agreement not to truncate), or copy the words first.
+   *
    * @param dataLength the length of the data in bytes; the last chunk may be partial
    * @return the value that {@code getValue()} of {@link java.util.zip.CRC32C} (or {@link
    *     java.util.zip.CRC32}) gives over the whole data, in [0, 2<sup>32</sup>); 0 for a {@code
@@ -193,6 +261,7 @@ public final class ChunkedChecksums {
    *     is negative
    * @throws IndexOutOfBoundsException if {@code sums} has fewer remaining bytes than four per
    *     chunk
+   * @throws IllegalStateException as the JDK raises it for a buffer of a closed memory segment
    * @throws UnsatisfiedLinkError if {@code libzelkor.so} is not loaded
    */
   public static long compose(Type type, int bytesPerChecksum, long dataLength, ByteBuffer sums) {
@@ -200,6 +269,7 @@ public final class ChunkedChecksums {
     Objects.requireNonNull(sums, "sums");
     long words = words(bytesPerChecksum, dataLength);
     checkWordRoom(words, bytesPerChecksum, dataLength, sums.remaining());
+    touch(sums);
     int position = sums.position();
     try {
       if (sums.isDirect()) {
@@ -320,6 +390,29 @@ public final class ChunkedChecksums {
     }
   }
 
+  // Every position a mismatch can report, basePosition plus a chunk's
+  // offset, then fits a long.
+  private static void checkBase(long basePosition, int length) {
+    if (basePosition > Long.MAX_VALUE - length) {
+      throw new IllegalArgumentException(
+          "basePosition "
+              + basePosition
+              + " plus the data's length "
+              + length
+              + " passes Long.MAX_VALUE");
+    }
+  }
+
+  // The JDK's own access, once, before the native code reads the buffer's
+  // memory without it: a buffer of a closed memory segment (or of a confined
+  // one, from a thread that does not own it) raises the JDK's exception here
+  // instead of having freed memory read or written.
+  private static void touch(ByteBuffer buffer) {
+    if (buffer.hasRemaining()) {
+      buffer.get(buffer.position());
+    }
+  }
+
   private static void checkSumsOffset(byte[] sums, int sumsOffset) {
     if (sumsOffset < 0 || sumsOffset > sums.length) {
       throw new IndexOutOfBoundsException(
@@ -395,8 +488,14 @@ public final class ChunkedChecksums {
     int length = data.limit() - dataPosition;
     int sumsPosition = sums.position();
     checkRoom(length, bytesPerChecksum, sums.limit() - sumsPosition);
+    touch(data);
+    touch(sums);
     boolean copyData = !data.isDirect() && !data.hasArray();
     boolean copySums = !sums.isDirect() && !sums.hasArray();
+    if (copyData && bytesPerChecksum > COPY_PIECE_BYTES) {
+      runLongChunks(type, bytesPerChecksum, data, sums, basePosition, verify);
+      return;
+    }
     if (!copyData && !copySums) {
       call(
           type,
@@ -468,6 +567,41 @@ public final class ChunkedChecksums {
           verify);
       done += n;
     } while (done < length);
+  }
+
+  // Read-only heap data in chunks longer than a copy piece: each chunk's CRC
+  // from java.util.zip, whose update of a buffer without an array goes
+  // through a small piece of its own, so that no copy grows with the chunk.
+  // Its values are the stored words the native side gives, and chunks run in
+  // order, so the first mismatch is the one reported, as there.
+  private static void runLongChunks(
+      Type type,
+      int bytesPerChecksum,
+      ByteBuffer data,
+      ByteBuffer sums,
+      long basePosition,
+      boolean verify)
+      throws ChecksumMismatchException {
+    // Nothing to check, but a library that is not loaded shows as on the
+    // other paths.
+    call(type, bytesPerChecksum, null, NO_BYTES, 0, 0, null, NO_BYTES, 0, 0, false);
+    int dataPosition = data.position();
+    int length = data.remaining();
+    ByteBuffer words = sums.duplicate().order(ByteOrder.BIG_ENDIAN);
+    int wordAt = sums.position();
+    Checksum crc = type == Type.CRC32C ? new CRC32C() : new CRC32();
+    // In long arithmetic: one more chunk past a length near 2^31 passes an int.
+    for (long done = 0; done < length; done += bytesPerChecksum, wordAt += 4) {
+      int n = (int) Math.min(bytesPerChecksum, length - done);
+      crc.reset();
+      crc.update(data.slice(dataPosition + (int) done, n));
+      int computed = (int) crc.getValue();
+      if (!verify) {
+        words.putInt(wordAt, computed);
+      } else if (words.getInt(wordAt) != computed) {
+        throw new ChecksumMismatchException(basePosition + done, words.getInt(wordAt), computed);
+      }
+    }
   }
 
   // Always reaches the native side, even for no data, so that a library that

@@ -378,6 +378,76 @@ class ChunkedChecksumsTest {
     }
   }
 
+  // --- Read-only heap data in chunks longer than its copy pieces (64 KiB),
+  // each chunk's CRC continued across pieces: the words of the writable
+  // form, and its mismatch report for damage past a chunk's first piece and
+  // in the partial last chunk.
+
+  static Stream<Arguments> longChunks() {
+    return Stream.of(
+        Arguments.of(64 * 1024 + 1, 5 * 64 * 1024 + 3), // a chunk a byte past a piece
+        Arguments.of(3 << 20 | 5, 7 << 20)); // chunks of many pieces
+  }
+
+  @ParameterizedTest
+  @MethodSource("longChunks")
+  void readOnlyHeapDataInLongChunksAsTheWritableForm(int bpc, int length) throws Exception {
+    byte[] bytes = random(bpc, length);
+    for (Type type : Type.values()) {
+      byte[] want = jdkSums(type, bpc, bytes, 0, length);
+      for (Kind sumsKind : new Kind[] {Kind.HEAP, Kind.DIRECT_LITTLE_ENDIAN_DUPLICATE, Kind.HEAP_READ_ONLY}) {
+        String what = type + " bpc " + bpc + " sums " + sumsKind;
+        ByteBuffer data = Kind.HEAP_READ_ONLY.make(bytes, 3);
+        if (!sumsKind.readOnly()) {
+          ByteBuffer sums = sumsKind.make(new byte[want.length], 5);
+          ChunkedChecksums.compute(type, bpc, data, sums);
+          assertArrayEquals(want, content(sums), what);
+          assertUntouchedState(sums, 5, want.length, what + " sums");
+        }
+        ByteBuffer stored = sumsKind.make(want, 5);
+        ChunkedChecksums.verify(type, bpc, data, stored, 0);
+        assertUntouchedState(data, 3, length, what + " data");
+        for (int at : new int[] {bpc + bpc / 2, length - 1}) {
+          byte[] damaged = bytes.clone();
+          damaged[at] ^= 0x08;
+          ChecksumMismatchException readOnly =
+              expectMismatch(
+                  () -> ChunkedChecksums.verify(
+                      type, bpc, Kind.HEAP_READ_ONLY.make(damaged, 3), stored, 1L << 40));
+          ChecksumMismatchException writable =
+              expectMismatch(
+                  () -> ChunkedChecksums.verify(
+                      type, bpc, Kind.HEAP.make(damaged, 3), stored, 1L << 40));
+          String where = what + " damage at " + at;
+          assertEquals((1L << 40) + at - at % bpc, writable.position(), where);
+          assertMismatch(
+              readOnly, writable.position(), writable.expected(), writable.computed(), where);
+        }
+        assertUntouchedState(stored, 5, want.length, what + " stored");
+      }
+    }
+  }
+
+  // --- basePosition at the top of the range.
+
+  // The largest base whose every position fits a long: a mismatch in the
+  // last chunk is reported at its true position.  A base one larger is
+  // refused (badArguments).
+  @Test
+  void largestBaseReportsTheLastChunkAtItsPosition() {
+    byte[] data = random(9, 1000);
+    byte[] sums = jdkSums(Type.CRC32C, 512, data, 0, 1000);
+    data[999] ^= 1;
+    long base = Long.MAX_VALUE - 1000;
+    for (Executable verify :
+        List.<Executable>of(
+            () -> ChunkedChecksums.verify(Type.CRC32C, 512, data, 0, 1000, sums, 0, base),
+            () -> ChunkedChecksums.verify(
+                Type.CRC32C, 512, ByteBuffer.wrap(data), ByteBuffer.wrap(sums), base))) {
+      assertEquals(base + 512, expectMismatch(verify).position());
+    }
+  }
+
   // --- Bad arguments: the exception, numbers in its message, nothing written.
 
   static final byte[] DATA = new byte[1000];
@@ -427,6 +497,14 @@ class ChunkedChecksumsTest {
             "need 3", () -> ChunkedChecksums.compute(c, 400, DATA, 0, 1000, SUMS, 0)),
         new Bad("sums buffer short", IndexOutOfBoundsException.class, "room for 7",
             () -> ChunkedChecksums.compute(c, 512, data, ByteBuffer.wrap(SUMS).position(1))),
+        // Checked before anything is computed: the zeros of the data do
+        // not match the words, so a computing call would report a mismatch.
+        new Bad("array base plus length past Long.MAX_VALUE", IllegalArgumentException.class,
+            "basePosition 9223372036854774808 plus the data's length 1000",
+            () -> ChunkedChecksums.verify(c, 512, DATA, 0, 1000, SUMS, 0, Long.MAX_VALUE - 999)),
+        new Bad("buffer base plus length past Long.MAX_VALUE", IllegalArgumentException.class,
+            "basePosition 9223372036854775807",
+            () -> ChunkedChecksums.verify(c, 512, data, sums, Long.MAX_VALUE)),
         new Bad("read-only heap sums", ReadOnlyBufferException.class, null,
             () -> ChunkedChecksums.compute(c, 512, data, sums.asReadOnlyBuffer())),
         new Bad("read-only direct sums", ReadOnlyBufferException.class, null,
