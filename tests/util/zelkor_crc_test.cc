@@ -282,7 +282,7 @@ struct guarded_words {
         mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     EXPECT_NE(base, MAP_FAILED);
     EXPECT_EQ(mprotect(base + span - page, page, PROT_NONE), 0);
-    std::memcpy(end() - 4 * words.size(), words.data(), 4 * words.size());
+    if (!words.empty()) std::memcpy(end() - 4 * words.size(), words.data(), 4 * words.size());
   }
   ~guarded_words() { munmap(base, span); }
   guarded_words(const guarded_words &) = delete;
