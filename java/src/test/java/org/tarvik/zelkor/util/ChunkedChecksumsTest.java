@@ -248,6 +248,51 @@ class ChunkedChecksumsTest {
         what);
   }
 
+  // Small calls go to the JDK's checksums, larger ones to the native side:
+  // on both sides of each type's cut-over, every buffer kind and the array
+  // form give the JDK's words, and a damaged chunk the same report.
+  static Stream<Arguments> cutOver() {
+    List<Arguments> cases = new ArrayList<>();
+    for (Type type : Type.values()) {
+      int below = type == Type.CRC32C ? ChunkedChecksums.CRC32C_JAVA_BELOW
+          : ChunkedChecksums.CRC32_JAVA_BELOW;
+      for (int length : new int[] {1, below - 1, below, below + 1}) {
+        for (int chunk : new int[] {1, 100, 512, 1 << 20}) {
+          cases.add(Arguments.of(type, length, chunk));
+        }
+      }
+    }
+    return cases.stream();
+  }
+
+  @ParameterizedTest
+  @MethodSource("cutOver")
+  void bothSidesOfTheCutOverAgree(Type type, int length, int chunk) throws Exception {
+    byte[] data = random(length * 31L + chunk, length);
+    byte[] want = jdkSums(type, chunk, data, 0, length);
+    String what = type + " " + length + " bytes in chunks of " + chunk;
+    byte[] sums = new byte[want.length + 3];
+    ChunkedChecksums.compute(type, chunk, data, 0, length, sums, 3);
+    assertArrayEquals(want, Arrays.copyOfRange(sums, 3, sums.length), what);
+    int damaged = (length - 1) / chunk;  // the last chunk
+    byte[] bad = data.clone();
+    bad[length - 1] ^= 1;
+    int computed = jdkCrc(type, bad, damaged * chunk, length - damaged * chunk);
+    int expected = ByteBuffer.wrap(want).getInt(4 * damaged);
+    assertMismatch(
+        expectMismatch(() -> ChunkedChecksums.verify(type, chunk, bad, 0, length, want, 0, 7)),
+        7L + (long) damaged * chunk, expected, computed, what + ", array");
+    for (Kind kind : Kind.values()) {
+      ByteBuffer out = ByteBuffer.allocate(want.length);
+      ChunkedChecksums.compute(type, chunk, kind.make(data, 5), out);
+      assertArrayEquals(want, out.array(), what + ", " + kind);
+      assertMismatch(
+          expectMismatch(
+              () -> ChunkedChecksums.verify(type, chunk, kind.make(bad, 5), kind.make(want, 2), 7)),
+          7L + (long) damaged * chunk, expected, computed, what + ", " + kind);
+    }
+  }
+
   @Test
   void messageShowsPositionInDecimalAndWordsAsEightHexDigits() {
     assertEquals(
