@@ -167,6 +167,17 @@ void checksum_held(JNIEnv *env, const Call &c, size_t slice_bytes) {
   crc32_error_t *error_info = c.verify ? &error : nullptr;
   for (size_t done = 0; done < c.total; done += slice_bytes) {
     const size_t n = c.total - done < slice_bytes ? c.total - done : slice_bytes;
+    const size_t word_at = c.sums_offset + 4 * (done / c.chunk);
+    const size_t n_words = (n + c.chunk - 1) / c.chunk;
+    // A few words are copied instead of held: a copy of up to 4 KiB costs
+    // less than a critical hold and its release, which dominate small calls.
+    uint32_t bounce[kBounceWords];
+    const bool copy_words = c.sums_array != nullptr && n_words <= kBounceWords;
+    if (copy_words && c.verify) {
+      env->GetByteArrayRegion(c.sums_array, static_cast<jsize>(word_at),
+                              static_cast<jsize>(4 * n_words), reinterpret_cast<jbyte *>(bounce));
+      if (env->ExceptionCheck()) return;
+    }
     const uint8_t *data_base = c.data_address;
     uint8_t *sums_base = c.sums_address;
     if (c.data_array != nullptr) {
@@ -176,7 +187,8 @@ void checksum_held(JNIEnv *env, const Call &c, size_t slice_bytes) {
         return;
       }
     }
-    if (c.sums_array != nullptr) {
+    const bool hold_words = c.sums_array != nullptr && !copy_words;
+    if (hold_words) {
       sums_base = static_cast<uint8_t *>(env->GetPrimitiveArrayCritical(c.sums_array, nullptr));
       if (sums_base == nullptr) {
         if (c.data_array != nullptr)
@@ -186,12 +198,13 @@ void checksum_held(JNIEnv *env, const Call &c, size_t slice_bytes) {
         return;
       }
     }
+    uint8_t *words = copy_words ? reinterpret_cast<uint8_t *>(bounce) : sums_base + word_at;
     const uint8_t *slice = data_base + c.data_offset + done;
-    const int rc = checksum_range(c.checksum_type, c.bytes_per_checksum, slice, n,
-                                  sums_base + c.sums_offset + 4 * (done / c.chunk), error_info);
+    const int rc =
+        checksum_range(c.checksum_type, c.bytes_per_checksum, slice, n, words, error_info);
     const size_t bad_offset = rc == BULK_CRC_MISMATCH ? done + (error.bad_data - slice) : 0;
     // The data is only read: nothing to copy back.  Computed words are.
-    if (c.sums_array != nullptr)
+    if (hold_words)
       env->ReleasePrimitiveArrayCritical(c.sums_array, sums_base, c.verify ? JNI_ABORT : 0);
     if (c.data_array != nullptr)
       env->ReleasePrimitiveArrayCritical(c.data_array, const_cast<uint8_t *>(data_base),
@@ -204,6 +217,11 @@ void checksum_held(JNIEnv *env, const Call &c, size_t slice_bytes) {
     if (rc != BULK_CRC_OK) {
       refuse(env, c.type, c.bytes_per_checksum);
       return;
+    }
+    if (copy_words && !c.verify) {
+      env->SetByteArrayRegion(c.sums_array, static_cast<jsize>(word_at),
+                              static_cast<jsize>(4 * n_words), reinterpret_cast<jbyte *>(bounce));
+      if (env->ExceptionCheck()) return;
     }
   }
 }
