@@ -5,7 +5,8 @@
 # pkg-config, and JVMs loading the library through the jar's loader, the jar
 # on the class path and as a module on the module path.  Then
 # builds the Debian packages, checks that the library files lie in Debian's
-# multiarch directory, unpacks them and builds the C consumer again.
+# multiarch directory and the jars beside each other, unpacks them and
+# builds the C consumer again.
 set -euo pipefail
 build=$(realpath "$1")
 src=$(realpath "$2")
@@ -85,7 +86,8 @@ package_holds() {
   done
 }
 # The runtime package keeps the plain name: System.loadLibrary looks for it.
-package_holds libzelkor1 "$ma/libzelkor.so.1" "$ma/libzelkor.so" usr/share/java/zelkor.jar
+package_holds libzelkor1 "$ma/libzelkor.so.1" "$ma/libzelkor.so" usr/share/java/zelkor.jar \
+  usr/share/java/zelkor-with-natives.jar
 package_holds libzelkor-dev "$ma/libzelkor.a" "$ma/pkgconfig/zelkor.pc" \
   "$ma/cmake/zelkor/zelkorConfig.cmake" "$ma/cmake/zelkor/zelkorTargets.cmake"
 stray=$(printf '%s\n' "${contents[@]}" | grep '^usr/lib/[^/]' | grep -v "^$ma/" || true)
