@@ -3,10 +3,11 @@
 # Installs the build into a temporary prefix and builds tiny downstream
 # programs against it the ways a consumer would: CMake's find_package,
 # pkg-config, and JVMs loading the library through the jar's loader, the jar
-# on the class path and as a module on the module path.  Then
-# builds the Debian packages, checks that the library files lie in Debian's
-# multiarch directory and the jars beside each other, unpacks them and
-# builds the C consumer again.
+# on the class path and as a module on the module path, and the installed
+# zelkor-with-natives.jar loading its own copy.  Then builds the Debian
+# packages, checks that the library files lie in Debian's multiarch
+# directory and the jars beside each other, unpacks them and builds the C
+# consumer again.
 set -euo pipefail
 build=$(realpath "$1")
 src=$(realpath "$2")
@@ -56,6 +57,20 @@ step "JVM consumer: the installed jar as module org.tarvik.zelkor on the module 
 out=$(java -Xcheck:jni --enable-native-access=org.tarvik.zelkor \
   --module-path "$work/prefix/share/java/zelkor.jar" --add-modules org.tarvik.zelkor \
   "$here/JvmModuleConsumer.java" "$libdir/libzelkor.so" 2>&1)
+echo "$out"
+if grep -qE 'WARNING|FATAL ERROR' <<<"$out"; then
+  echo "the JVM reported a problem"; exit 1
+fi
+
+step "JVM consumer: the installed zelkor-with-natives.jar on the module path, nothing on java.library.path"
+natives_jar=$work/prefix/share/java/zelkor-with-natives.jar
+[ -f "$natives_jar" ] ||
+  { echo "the install has no share/java/zelkor-with-natives.jar: scripts/natives-jar.sh makes it"; exit 1; }
+mkdir "$work/natives-tmp"
+out=$(java -Xcheck:jni --enable-native-access=org.tarvik.zelkor -Djava.library.path= \
+  -Dorg.tarvik.zelkor.tmpdir="$work/natives-tmp" \
+  --module-path "$natives_jar" --add-modules org.tarvik.zelkor \
+  "$here/NativesJarConsumer.java" "$work/natives-tmp" 2>&1)
 echo "$out"
 if grep -qE 'WARNING|FATAL ERROR' <<<"$out"; then
   echo "the JVM reported a problem"; exit 1
