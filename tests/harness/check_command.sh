@@ -54,7 +54,7 @@ run 1 "zelkor: cannot load library \"zelkor\" \\(libzelkor\\.so\\) on java\\.lib
   -Djava.library.path="$(dirname "$older")" -jar "$jar"
 run 0 '(?s)usage: java -jar zelkor\.jar \[--library PATH\].*Exit status: 0 .*2 the self-check' \
   -jar "$jar" --help
-run 1 'zelkor: cannot load library "zelkor" \(libzelkor\.so\) on java\.library\.path=/nonexistent/dir: [^\n]*; and this jar carries no copy for linux-[a-z0-9_]+: put the directory of libzelkor\.so on java\.library\.path, or use zelkor-with-natives\.jar' \
+run 1 'zelkor: cannot load library "zelkor" \(libzelkor\.so\) on java\.library\.path=/nonexistent/dir: [^\n]*; and this jar carries no copy for linux-[a-z0-9_]+: put the directory of libzelkor\.so on java\.library\.path, or use a zelkor-with-natives\.jar that carries one' \
   -Djava.library.path=/nonexistent/dir -jar "$jar"
 run 1 'zelkor: cannot load file /nonexistent/libzelkor\.so: ' -jar "$jar" --library /nonexistent/libzelkor.so
 run 64 'zelkor: unknown argument --frobnicate\nusage:' -jar "$jar" --frobnicate

@@ -221,8 +221,8 @@ public final class NativeCodeLoader {
       if (in == null) {
         throw chained(
             notFound.getMessage() + "; and this jar carries no copy for " + platform
-                + ": put the directory of libzelkor.so on java.library.path, or use"
-                + " zelkor-with-natives.jar",
+                + ": put the directory of libzelkor.so on java.library.path, or use a"
+                + " zelkor-with-natives.jar that carries one",
             notFound);
       }
       file = extract(in, base);
