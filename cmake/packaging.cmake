@@ -2,8 +2,9 @@
 #
 # Components:
 #   runtime  libzelkor.so.1 with the plain libzelkor.so beside it (a JVM's
-#            System.loadLibrary("zelkor") looks for exactly that name), and the
-#            jar of Java host classes
+#            System.loadLibrary("zelkor") looks for exactly that name), the
+#            jar of Java host classes, and zelkor-with-natives.jar (the same
+#            with the library of each platform inside) where its step made it
 #   dev      public headers, libzelkor.a, CMake package, pkg-config file
 #   tools    sumwright
 include(GNUInstallDirs)
@@ -65,7 +66,7 @@ set(CPACK_COMPONENT_DEV_DEPENDS runtime)
 # The errno and file-descriptor headers include <jni.h>.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "openjdk-17-jdk-headless | java-sdk-headless")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "java-runtime-headless")
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "zelkor native support library (libzelkor.so) and its Java host classes")
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "zelkor native support library (libzelkor.so) and its Java host classes (zelkor.jar; zelkor-with-natives.jar, which carries the library)")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "zelkor native: headers, static archive, CMake package and pkg-config file")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "sumwright: self-check and benchmark of the zelkor checksum engine")
 include(CPack)

@@ -33,6 +33,9 @@ else
   echo "=== stage qemu: skipped, its emulated x86-64 processors need an x86-64 host"
 fi
 stage aarch64 scripts/aarch64.sh
+# zelkor-with-natives.jar, from the release and cross builds: the jvm and
+# package stages test it.
+stage natives-jar scripts/natives-jar.sh
 stage jvm ctest --preset jvm --parallel "$jobs"
 stage nss ctest --preset nss --parallel "$jobs"
 stage soak ctest --preset soak --parallel "$jobs"

@@ -1,5 +1,6 @@
 // NativeCodeLoader.cc -- what the loaded library can tell the Java host about
-// itself: the file it was loaded from and the optional facilities of the build.
+// itself: the file it was loaded from, the revision of its native interface
+// and the optional facilities of the build.
 //
 // No state and nothing shared: any number of threads may call in at once.
 #include <dlfcn.h>
@@ -20,6 +21,16 @@ Java_org_tarvik_zelkor_util_NativeCodeLoader_getLibraryName(JNIEnv *env, jclass 
   // A failed NewStringUTF leaves the host's exception pending; its null goes
   // back to Java as it is.
   return env->NewStringUTF(name);
+}
+
+// What the jar's NativeCodeLoader.INTERFACE_REVISION names: raised with it
+// whenever the Java classes start calling a native method that earlier
+// libraries lack, so that a jar meeting an older library on
+// java.library.path says so at load instead of failing at the first call.
+JNIEXPORT jint JNICALL
+Java_org_tarvik_zelkor_util_NativeCodeLoader_interfaceRevision(JNIEnv * /*env*/,
+                                                               jclass /*clazz*/) {
+  return 1;
 }
 
 // The capability answers are constants of the build: nothing is probed.

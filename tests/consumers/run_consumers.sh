@@ -3,9 +3,11 @@
 # Installs the build into a temporary prefix and builds tiny downstream
 # programs against it the ways a consumer would: CMake's find_package,
 # pkg-config, and JVMs loading the library through the jar's loader, the jar
-# on the class path and as a module on the module path.  Then
-# builds the Debian packages, checks that the library files lie in Debian's
-# multiarch directory, unpacks them and builds the C consumer again.
+# on the class path and as a module on the module path, and the installed
+# zelkor-with-natives.jar loading its own copy.  Then builds the Debian
+# packages, checks that the library files lie in Debian's multiarch
+# directory and the jars beside each other, unpacks them and builds the C
+# consumer again.
 set -euo pipefail
 build=$(realpath "$1")
 src=$(realpath "$2")
@@ -60,6 +62,20 @@ if grep -qE 'WARNING|FATAL ERROR' <<<"$out"; then
   echo "the JVM reported a problem"; exit 1
 fi
 
+step "JVM consumer: the installed zelkor-with-natives.jar on the module path, nothing on java.library.path"
+natives_jar=$work/prefix/share/java/zelkor-with-natives.jar
+[ -f "$natives_jar" ] ||
+  { echo "the install has no share/java/zelkor-with-natives.jar: scripts/natives-jar.sh makes it"; exit 1; }
+mkdir "$work/natives-tmp"
+out=$(java -Xcheck:jni --enable-native-access=org.tarvik.zelkor -Djava.library.path= \
+  -Dorg.tarvik.zelkor.tmpdir="$work/natives-tmp" \
+  --module-path "$natives_jar" --add-modules org.tarvik.zelkor \
+  "$here/NativesJarConsumer.java" "$work/natives-tmp" 2>&1)
+echo "$out"
+if grep -qE 'WARNING|FATAL ERROR' <<<"$out"; then
+  echo "the JVM reported a problem"; exit 1
+fi
+
 step "Debian packages"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null)
 declare -A contents
@@ -85,7 +101,8 @@ package_holds() {
   done
 }
 # The runtime package keeps the plain name: System.loadLibrary looks for it.
-package_holds libzelkor1 "$ma/libzelkor.so.1" "$ma/libzelkor.so" usr/share/java/zelkor.jar
+package_holds libzelkor1 "$ma/libzelkor.so.1" "$ma/libzelkor.so" usr/share/java/zelkor.jar \
+  usr/share/java/zelkor-with-natives.jar
 package_holds libzelkor-dev "$ma/libzelkor.a" "$ma/pkgconfig/zelkor.pc" \
   "$ma/cmake/zelkor/zelkorConfig.cmake" "$ma/cmake/zelkor/zelkorTargets.cmake"
 stray=$(printf '%s\n' "${contents[@]}" | grep '^usr/lib/[^/]' | grep -v "^$ma/" || true)

@@ -14,26 +14,17 @@
 # others: glibc's files backend fails every lookup that meets a line too long
 # for the caller's buffer.
 #
-# Exit status: the command's.  Where no namespace can be made (not root,
-# unshare refused) it prints why and exits 77, which the tests declare as
-# their skip code; with CI=true that is a failure (1) instead, since CI runs
-# as root and must run these tests.  2 for wrong usage.
+# Exit status: the command's; where no namespace can be made, 77 (a skip) or
+# under CI=true 1, as private_mounts.sh says; 2 for wrong usage.
 set -euo pipefail
 
-readonly SKIP_CODE=77
+harness_name=with_nss_fixture
+# shellcheck source=private_mounts.sh
+. "$(dirname "${BASH_SOURCE[0]}")/private_mounts.sh"
 
 usage() {
   echo "usage: $0 FIXTURE_DIR COMMAND [ARG...]" >&2
   exit 2
-}
-
-cannot_run() {
-  if [ "${CI:-}" = true ]; then
-    echo "with_nss_fixture: FAILED: $1; CI must run the name-service tests" >&2
-    exit 1
-  fi
-  echo "with_nss_fixture: SKIPPED: $1" >&2
-  exit "$SKIP_CODE"
 }
 
 # Second half, run by unshare inside the new namespace, whose mounts are
@@ -74,17 +65,9 @@ fixture=$(cd "$1" && pwd)
 shift
 self=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/$(basename "${BASH_SOURCE[0]}")
 
-[ "$(id -u)" -eq 0 ] ||
-  cannot_run "a private mount namespace needs root, and this runs as uid $(id -u)"
-command -v unshare >/dev/null || cannot_run "unshare (util-linux) is not installed"
-
 root=$(mktemp -d "${TMPDIR:-/tmp}/zelkor-nss.XXXXXX")
 trap 'rmdir "$root" 2>/dev/null || true' EXIT
-# The probe makes a namespace and a mount in it, as the real run will.
-if ! probe=$(unshare --mount --propagation private -- \
-             mount -t tmpfs zelkor-nss-probe "$root" 2>&1); then
-  cannot_run "no private mount namespace could be made here: ${probe:-unshare failed}"
-fi
+require_private_mounts "$root"
 
 set +e
 unshare --mount --propagation private -- bash "$self" --inside "$fixture" "$root" "$@"

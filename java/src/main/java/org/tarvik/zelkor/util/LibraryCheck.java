@@ -39,11 +39,12 @@ public final class LibraryCheck {
           "       java -p zelkor.jar -m org.tarvik.zelkor [--library PATH]",
           "",
           "Loads libzelkor.so as NativeCodeLoader.load() does (by name, from",
-          "java.library.path), or the file that --library names, and prints where it",
-          "was loaded from, its build capabilities, the code path of each checksum",
-          "type, the processor, and the result of a short self-check of its checksums",
-          "against java.util.zip (one planted mismatch included, which must be",
-          "reported).",
+          "java.library.path, else the copy for this platform that",
+          "zelkor-with-natives.jar carries), or the file that --library names, and",
+          "prints where it was loaded from and which copy that is, its build",
+          "capabilities, the code path of each checksum type, the processor, and the",
+          "result of a short self-check of its checksums against java.util.zip (one",
+          "planted mismatch included, which must be reported).",
           "",
           "Exit status: 0 loaded and the self-check passed; 1 the library cannot be",
           "loaded; 2 the self-check found a difference; 64 a bad command line.",
@@ -86,6 +87,7 @@ public final class LibraryCheck {
       return NOT_LOADED;
     }
     out.println("library: " + NativeCodeLoader.getLibraryName());
+    out.println("loaded: " + describe(NativeCodeLoader.origin()));
     out.println(
         "build supports: snappy "
             + yesNo(NativeCodeLoader.buildSupportsSnappy())
@@ -118,6 +120,21 @@ public final class LibraryCheck {
       out.println("  " + d);
     }
     return CHECK_FAILED;
+  }
+
+  static String describe(NativeCodeLoader.Origin origin) {
+    switch (origin) {
+      case LIBRARY_PATH:
+        return "by name from java.library.path";
+      case JAR:
+        return "the jar's own copy for "
+            + NativeCodeLoader.platform(
+                System.getProperty("os.name", ""), System.getProperty("os.arch", ""))
+            + ", extracted below " + NativeCodeLoader.extractionBase()
+            + " and deleted once loaded";
+      default:
+        return "the file that --library names";
+    }
   }
 
   private static String yesNo(boolean b) {
