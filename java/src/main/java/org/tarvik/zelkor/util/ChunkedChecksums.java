@@ -644,12 +644,17 @@ public final class ChunkedChecksums {
     int length = data.remaining();
     ByteBuffer words = sums.duplicate().order(ByteOrder.BIG_ENDIAN);
     int wordAt = sums.position();
+    // One view of the data, moved from chunk to chunk: the caller's buffer
+    // keeps its position and limit, and no chunk makes an object of its own.
+    ByteBuffer view = data.duplicate();
     Checksum crc = type == Type.CRC32C ? new CRC32C() : new CRC32();
     // In long arithmetic: one more chunk past a length near 2^31 passes an int.
     for (long done = 0; done < length; done += bytesPerChecksum, wordAt += 4) {
       int n = (int) Math.min(bytesPerChecksum, length - done);
+      int from = dataPosition + (int) done;
+      view.limit(from + n).position(from);
       crc.reset();
-      crc.update(data.slice(dataPosition + (int) done, n));
+      crc.update(view);
       int computed = (int) crc.getValue();
       if (!verify) {
         words.putInt(wordAt, computed);
