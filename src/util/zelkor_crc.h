@@ -46,6 +46,20 @@ int zelkor_crc_combine(int checksum_type, uint32_t crc_a, uint32_t crc_b, uint64
 int zelkor_crc_compose(int checksum_type, const uint32_t *sums, uint64_t data_len,
                        int bytes_per_checksum, uint32_t *crc);
 
+/* CRC-64/NVME, the whole-object checksum of object stores: width 64,
+ * polynomial 0xAD93D23594C93659, initial value all ones, input and output
+ * reflected, final xor all ones; "123456789" gives 0xAE8B14860A799888, no
+ * bytes 0.  It has no chunk words: bulk_crc and the 32-bit functions above
+ * refuse this type, and these two refuse every other. */
+#define CRC64_NVME 3
+
+/* As zelkor_crc_update, for CRC64_NVME. */
+int zelkor_crc64_update(int checksum_type, uint64_t *crc, const uint8_t *data, size_t len);
+
+/* As zelkor_crc_combine, for CRC64_NVME. */
+int zelkor_crc64_combine(int checksum_type, uint64_t crc_a, uint64_t crc_b, uint64_t len_b,
+                         uint64_t *crc_ab);
+
 /* The code path in force for the type: a static string that starts with the
  * short name of the tier chosen at load time, then says what it runs (for
  * example "hybrid_avx2 (CRC32 on 3 chains + 256-bit carry-less folds)");
