@@ -12,17 +12,12 @@
 #include <cstdint>
 
 #include "bulk_crc32_internal.h"
+#include "crc/gf2.h"
 #include "zelkor_crc.h"
 
 namespace {
 
-constexpr uint64_t reflect64(uint64_t v) {
-  uint64_t r = 0;
-  for (int i = 0; i < 64; ++i) r |= ((v >> i) & 1) << (63 - i);
-  return r;
-}
-
-constexpr uint64_t kPoly = reflect64(0xAD93D23594C93659u);
+constexpr uint64_t kPoly = zelkor::gf2::reflect(0xAD93D23594C93659u, 64);
 constexpr uint64_t kOne = uint64_t{1} << 63;  // x^0
 
 constexpr uint64_t times_x(uint64_t a) { return (a >> 1) ^ ((a & 1) ? kPoly : 0); }
