@@ -94,8 +94,8 @@ __attribute__((visibility("default"))) int zelkor_crc_compose(int checksum_type,
 }
 
 __attribute__((visibility("default"))) const char *zelkor_crc_implementation(int checksum_type) {
-  zelkor::crc_poly poly;
-  if (!poly_of(checksum_type, poly)) return nullptr;
+  zelkor::crc_poly poly = zelkor::crc_poly::crc64_nvme;
+  if (checksum_type != CRC64_NVME && !poly_of(checksum_type, poly)) return nullptr;
   return zelkor::tier_name(zelkor::tier_in_force(poly), zelkor::model_in_force(poly));
 }
 

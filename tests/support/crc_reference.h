@@ -47,6 +47,18 @@ inline std::vector<uint32_t> stored_words(int checksum_type, const uint8_t *p, s
   return words;
 }
 
+// CRC-64/NVME: 0xAD93D23594C93659 reflected, register from all ones,
+// inverted at the end.
+constexpr uint64_t kCrc64NvmePoly = 0x9A6C9329AC4BC9B5u;
+inline uint64_t bitwise64(uint64_t reg, const uint8_t *p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    reg ^= p[i];
+    for (int b = 0; b < 8; ++b) reg = (reg >> 1) ^ ((reg & 1) ? kCrc64NvmePoly : 0);
+  }
+  return reg;
+}
+inline uint64_t crc64_nvme(const uint8_t *p, size_t n) { return ~bitwise64(~uint64_t{0}, p, n); }
+
 inline std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<uint8_t> v(n);

@@ -16,19 +16,29 @@
 #include "util/bulk_crc32.h"
 #include "util/bulk_crc32_internal.h"
 #include "util/crc/tiers.h"
+#include "util/zelkor_crc.h"
 
 namespace tiers {
 
 inline int type_of(zelkor::crc_poly poly) {
-  return poly == zelkor::crc_poly::crc32c ? CRC32C_POLYNOMIAL : CRC32_ZLIB_POLYNOMIAL;
+  switch (poly) {
+    case zelkor::crc_poly::crc32c: return CRC32C_POLYNOMIAL;
+    case zelkor::crc_poly::crc32_zlib: return CRC32_ZLIB_POLYNOMIAL;
+    case zelkor::crc_poly::crc64_nvme: break;
+  }
+  return CRC64_NVME;
 }
 inline zelkor::crc_poly poly_of(int type) {
-  return type == CRC32C_POLYNOMIAL ? zelkor::crc_poly::crc32c : zelkor::crc_poly::crc32_zlib;
+  switch (type) {
+    case CRC32C_POLYNOMIAL: return zelkor::crc_poly::crc32c;
+    case CRC32_ZLIB_POLYNOMIAL: return zelkor::crc_poly::crc32_zlib;
+  }
+  return zelkor::crc_poly::crc64_nvme;
 }
 
 struct tier_case {
   std::string label;  // <polynomial>_<row>[_model]
-  int type;           // CRC32C_POLYNOMIAL or CRC32_ZLIB_POLYNOMIAL
+  int type;           // CRC32C_POLYNOMIAL, CRC32_ZLIB_POLYNOMIAL or CRC64_NVME
   const zelkor::tier_row *row;
   bool model = false;  // the row's model on 128-bit operations (crc/x86/v512.h)
 };
@@ -36,10 +46,12 @@ struct tier_case {
 // GoogleTest names a parameter by its label.
 inline void PrintTo(const tier_case &c, std::ostream *os) { *os << c.label; }
 
-// Every row of the table, each model after its native row.
+// Every row of the table that bulk_crc runs (the 32-bit ones), each model
+// after its native row.
 inline std::vector<tier_case> all() {
   std::vector<tier_case> out;
   for (const zelkor::tier_row &r : zelkor::tier_rows()) {
+    if (r.poly == zelkor::crc_poly::crc64_nvme) continue;
     const char *poly = r.poly == zelkor::crc_poly::crc32c ? "crc32c_" : "crc32_";
     const std::string label = poly + std::string(r.name);
     out.push_back({label, type_of(r.poly), &r});
@@ -48,9 +60,21 @@ inline std::vector<tier_case> all() {
   return out;
 }
 
+// Every CRC-64/NVME row, each model after its native row.
+inline std::vector<tier_case> all64() {
+  std::vector<tier_case> out;
+  for (const zelkor::tier_row &r : zelkor::tier_rows()) {
+    if (r.poly != zelkor::crc_poly::crc64_nvme) continue;
+    const std::string label = "crc64_" + std::string(r.name);
+    out.push_back({label, CRC64_NVME, &r});
+    if (zelkor::has_model(r)) out.push_back({label + "_model", CRC64_NVME, &r, true});
+  }
+  return out;
+}
+
 // Whether the tier is a native kernel with a model row (which runs wherever
 // the native one cannot).
-inline bool has_model(const tier_case &c) { return !c.model && c.row->model.chunks != nullptr; }
+inline bool has_model(const tier_case &c) { return !c.model && zelkor::has_model(*c.row); }
 
 // Installs the tier if this processor runs it; false (and nothing changed) if not.
 inline bool force(const tier_case &c) { return zelkor::force_tier(*c.row, c.model); }
@@ -72,18 +96,21 @@ inline std::vector<tier_case> runnable(int type) {
   return out;
 }
 
-// Puts both types' tiers back as they were when it was made.
+// Puts every type's tier back as it was when it was made.
 struct restore_on_exit {
   const zelkor::tier_row &c = zelkor::tier_in_force(zelkor::crc_poly::crc32c);
   const zelkor::tier_row &z = zelkor::tier_in_force(zelkor::crc_poly::crc32_zlib);
+  const zelkor::tier_row &n = zelkor::tier_in_force(zelkor::crc_poly::crc64_nvme);
   bool c_model = zelkor::model_in_force(zelkor::crc_poly::crc32c);
   bool z_model = zelkor::model_in_force(zelkor::crc_poly::crc32_zlib);
+  bool n_model = zelkor::model_in_force(zelkor::crc_poly::crc64_nvme);
   restore_on_exit() = default;
   restore_on_exit(const restore_on_exit &) = delete;
   restore_on_exit &operator=(const restore_on_exit &) = delete;
   ~restore_on_exit() {
     zelkor::force_tier(c, c_model);
     zelkor::force_tier(z, z_model);
+    zelkor::force_tier(n, n_model);
   }
 };
 

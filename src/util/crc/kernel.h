@@ -24,11 +24,16 @@ using crc_chunks_fn = void (*)(const uint8_t *data, size_t chunk_size, size_t n_
 // CRC over data that arrives in pieces.  Neither inverted nor swapped.
 using crc_one_fn = uint32_t (*)(uint32_t reg, const uint8_t *data, size_t len);
 
+// The same for a 64-bit register (CRC-64/NVME): continued from reg, which
+// starts at all ones; neither inverted nor swapped.
+using crc64_one_fn = uint64_t (*)(uint64_t reg, const uint8_t *data, size_t len);
+
 // What a kernel offers.  A polynomial whose kernels have no per-chunk words
-// leaves `chunks` null.
+// leaves `chunks` null; a 64-bit one has only `one64`.
 struct crc_entries {
   crc_chunks_fn chunks;
   crc_one_fn one;
+  crc64_one_fn one64 = nullptr;
 };
 
 // A kernel stands for a slot routine: it computes exactly the words that
@@ -46,6 +51,10 @@ struct crc_kernel {
 
 extern crc_kernel crc32c_kernel;
 extern crc_kernel crc32_zlib_kernel;
+
+// CRC-64/NVME has no slot and no stored words: only its kernel, which the
+// tier module sets at load time (the table path until then).
+extern crc64_one_fn crc64_nvme_kernel;
 
 // A checksum type's slot routine and kernel record, read once per call;
 // false for an unknown type.
@@ -79,5 +88,8 @@ inline constexpr size_t kKernelGroupMultiple = 48;
   void name##_chunks(const uint8_t *data, size_t chunk_size, size_t n_chunks,         \
                      uint32_t *words);                                                \
   uint32_t name##_one(uint32_t reg, const uint8_t *data, size_t len)
+
+// Declares a 64-bit kernel's entry point, <name>_one.
+#define ZELKOR_KERNEL64(name) uint64_t name##_one(uint64_t reg, const uint8_t *data, size_t len)
 
 #endif  // ZELKOR_UTIL_CRC_KERNEL_H

@@ -36,6 +36,9 @@ constexpr std::array<uint8_t, kInput> make_input() {
 }
 constexpr std::array<uint8_t, kInput> kData = make_input();
 
+constexpr uint8_t kDigits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+constexpr const uint8_t *kDigitsFor64 = kDigits;
+
 struct answers {
   std::array<uint32_t, kSmallChunks> small;  // stored words
   std::array<uint32_t, kLargeChunks> large;
@@ -76,9 +79,29 @@ constexpr answers answers_for(uint32_t p) {
   return a;
 }
 
-constexpr answers kAnswers[kPolys] = {answers_for(gf2::kCrc32c), answers_for(gf2::kCrc32Zlib)};
+constexpr answers kAnswers[kPolys32] = {answers_for(gf2::kCrc32c),
+                                        answers_for(gf2::kCrc32Zlib)};
 
-constexpr uint8_t kDigits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+// CRC-64/NVME's registers, bit by bit: over all the input, over kPartial
+// bytes from an odd address, over a few bytes, and over the input after
+// kSplit continued from the register before it.
+constexpr uint64_t reg64(uint64_t r, const uint8_t *data, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    r ^= data[i];
+    for (int k = 0; k < 8; ++k) r = gf2::times_x(gf2::kCrc64Nvme, r);
+  }
+  return r;
+}
+constexpr size_t kFew = 7;
+struct answers64 {
+  uint64_t whole, partial, few;
+};
+constexpr answers64 kAnswers64 = {reg64(~uint64_t{0}, kData.data(), kInput),
+                                  reg64(~uint64_t{0}, kData.data() + 1, kPartial),
+                                  reg64(~uint64_t{0}, kData.data(), kFew)};
+static_assert(~reg64(~uint64_t{0}, kDigitsFor64, 9) == 0xAE8B14860A799888u,
+              "the published check value");
+
 static_assert(~bitwise_table(gf2::kCrc32c).reg(kDigits, 9) == 0xE3069283u &&
                   ~bitwise_table(gf2::kCrc32Zlib).reg(kDigits, 9) == 0xCBF43926u,
               "the answers' table gives the published check values");
@@ -95,6 +118,15 @@ bool same(const uint32_t *got, const uint32_t *want, size_t n) {
 
 bool known_answers_hold(const tier_row &row, bool model) {
   const crc_entries &e = model ? row.model : row.native;
+  if (e.one64 != nullptr) {
+    const uint8_t *d = kData.data();
+    uint64_t whole = e.one64(~uint64_t{0}, d, kInput);
+    if (g_disagreeing == &row) whole ^= 1;
+    return whole == kAnswers64.whole && e.one64(~uint64_t{0}, d + 1, kPartial) == kAnswers64.partial &&
+           e.one64(~uint64_t{0}, d, kFew) == kAnswers64.few &&
+           e.one64(e.one64(~uint64_t{0}, d, kSplit), d + kSplit, kInput - kSplit) ==
+               kAnswers64.whole;
+  }
   if (e.chunks == nullptr) return true;
   const answers &a = kAnswers[static_cast<size_t>(row.poly)];
   const uint8_t *d = kData.data();
@@ -111,7 +143,7 @@ bool known_answers_hold(const tier_row &row, bool model) {
 }
 
 bool known_answers_hold(const multiplier_row &row) {
-  for (size_t p = 0; p < kPolys; ++p) {
+  for (size_t p = 0; p < kPolys32; ++p) {
     const answers &a = kAnswers[p];
     const gf2_modulus &m = modulus_of(static_cast<crc_poly>(p));
     // The stored words of the 64-byte chunks composed, as compose does.
@@ -128,17 +160,14 @@ bool known_answers_hold(const multiplier_row &row) {
 const tier_row &agreeing_tier(const tier_row &chosen, const cpu_features &f) {
   if (known_answers_hold(chosen, false)) return chosen;
   const std::span<const tier_row> rows = tier_rows();
-  const tier_row *slot_row = &chosen;
+  const tier_row *floor = &chosen;  // the polynomial's first row: its slot routine or tables
   for (size_t i = static_cast<size_t>(&chosen - rows.data()); i-- > 0;) {
     const tier_row &r = rows[i];
     if (r.poly != chosen.poly) continue;
-    if (r.native.chunks == nullptr) {
-      slot_row = &r;
-    } else if (runs_here(r, f) && known_answers_hold(r, false)) {
-      return r;
-    }
+    floor = &r;
+    if (has_kernel(r) && runs_here(r, f) && known_answers_hold(r, false)) return r;
   }
-  return *slot_row;
+  return *floor;
 }
 
 const multiplier_row &agreeing_multiplier(const multiplier_row &chosen, const cpu_features &f) {

@@ -28,7 +28,7 @@ static_assert(kCrc32ZlibPowers[7][1] == gf2::x_pow(gf2::kCrc32Zlib, 8 * (1ll << 
               kCrc32ZlibPowers[3][0xFF] == gf2::x_pow(gf2::kCrc32Zlib, 8 * 255 * (1ll << 24)),
               "the tables are the powers of their bytes");
 
-constexpr gf2_modulus kModuli[kPolys] = {
+constexpr gf2_modulus kModuli[kPolys32] = {
     {gf2::barrett_poly(gf2::kCrc32c), gf2::barrett_mu(gf2::kCrc32c), &kCrc32cPowers},
     {gf2::barrett_poly(gf2::kCrc32Zlib), gf2::barrett_mu(gf2::kCrc32Zlib), &kCrc32ZlibPowers},
 };

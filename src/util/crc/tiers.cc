@@ -21,7 +21,7 @@
 namespace zelkor::tier_table {
 inline constexpr tier_row kRows[] = {ZELKOR_SLOT_ROUTINE_ROWS};
 constexpr const tier_row &choose(crc_poly poly, const cpu_features &) {
-  return kRows[poly == crc_poly::crc32c ? 0 : 1];
+  return kRows[static_cast<size_t>(poly)];
 }
 inline cpu_features read_cpu_features() { return {}; }
 }  // namespace zelkor::tier_table
@@ -36,6 +36,7 @@ using tier_table::read_cpu_features;
 
 constinit crc_kernel crc32c_kernel{};
 constinit crc_kernel crc32_zlib_kernel{};
+constinit crc64_one_fn crc64_nvme_kernel = crc64_nvme::table_one;
 
 namespace {
 
@@ -45,18 +46,32 @@ static_assert([] {
   return true;
 }(), "every row's group divides the batches that callers hand over");
 
-// The slot routine rows come first, in polynomial order.
+// The slot routine rows come first, in polynomial order, then CRC-64's
+// table row; each polynomial's first row is the one it starts with.
 static_assert(tier_table::kRows[0].native.chunks == nullptr &&
               tier_table::kRows[0].poly == crc_poly::crc32c &&
               tier_table::kRows[1].native.chunks == nullptr &&
-              tier_table::kRows[1].poly == crc_poly::crc32_zlib);
+              tier_table::kRows[1].poly == crc_poly::crc32_zlib &&
+              tier_table::kRows[2].native.one64 == crc64_nvme::table_one &&
+              tier_table::kRows[2].poly == crc_poly::crc64_nvme);
+
+// A 64-bit row has only its 64-bit entry, a 32-bit row never one.
+static_assert([] {
+  for (const tier_row &r : tier_table::kRows) {
+    const bool wide = r.poly == crc_poly::crc64_nvme;
+    for (const crc_entries &e : {r.native, r.model})
+      if (wide ? e.chunks != nullptr || e.one != nullptr : e.one64 != nullptr) return false;
+  }
+  return true;
+}());
 
 struct in_force {
   const tier_row *row;
   bool model;
 };
 constinit in_force g_in_force[kPolys] = {{&tier_table::kRows[0], false},
-                                         {&tier_table::kRows[1], false}};
+                                         {&tier_table::kRows[1], false},
+                                         {&tier_table::kRows[2], false}};
 constinit cpu_features g_features{};
 
 size_t index(crc_poly poly) { return static_cast<size_t>(poly); }
@@ -74,6 +89,10 @@ crc_pipelined_func_t owner(crc_poly poly) {
 void install(const tier_row &row, bool model) {
   g_in_force[index(row.poly)] = {&row, model};
   const crc_entries &e = model ? row.model : row.native;
+  if (row.poly == crc_poly::crc64_nvme) {
+    crc64_nvme_kernel = e.one64;
+    return;
+  }
   kernel_record(row.poly) = {e.chunks != nullptr ? owner(row.poly) : nullptr, e.chunks, e.one,
                              row.group};
 }
@@ -96,6 +115,7 @@ void select_tiers_at_load() {
   g_features = read_cpu_features();
   install(agreeing_tier(choose_tier(crc_poly::crc32c, g_features), g_features), false);
   install(agreeing_tier(choose_tier(crc_poly::crc32_zlib, g_features), g_features), false);
+  install(agreeing_tier(choose_tier(crc_poly::crc64_nvme, g_features), g_features), false);
   select_multiplier(g_features);
 }
 

@@ -17,16 +17,29 @@ namespace {
 using zelkor::crc_poly;
 using zelkor::tier_row;
 
-// Each polynomial has one slot routine row and otherwise rows with both
-// entries; names are unique per polynomial, and a row's title starts with
-// its name.
+// Each 32-bit polynomial has one slot routine row and otherwise rows with
+// both entries; CRC-64 rows have a 64-bit entry alone, the table row first.
+// Names are unique per polynomial, and a row's title starts with its name.
 TEST(TierTable, RowsAreWhole) {
   std::set<std::string> names;
   int slot_rows = 0;
+  bool crc64_seen = false;
   for (const tier_row &r : zelkor::tier_rows()) {
     EXPECT_TRUE(names.insert(std::to_string(int(r.poly)) + r.name).second) << r.name;
     EXPECT_EQ(std::strncmp(r.title, r.name, std::strlen(r.name)), 0) << r.title;
     EXPECT_EQ(zelkor::find_tier(r.poly, r.name), &r);
+    EXPECT_EQ(zelkor::has_model(r), r.model_needs != nullptr) << r.name;
+    if (r.poly == crc_poly::crc64_nvme) {
+      EXPECT_NE(r.native.one64, nullptr) << r.name;
+      EXPECT_TRUE(r.native.chunks == nullptr && r.native.one == nullptr) << r.name;
+      EXPECT_TRUE(r.model.chunks == nullptr && r.model.one == nullptr) << r.name;
+      if (!crc64_seen) {
+        EXPECT_STREQ(r.name, "table");
+      }
+      crc64_seen = true;
+      continue;
+    }
+    EXPECT_TRUE(r.native.one64 == nullptr && r.model.one64 == nullptr) << r.name;
     EXPECT_EQ(r.native.chunks == nullptr, r.native.one == nullptr) << r.name;
     EXPECT_EQ(r.model.chunks == nullptr, r.model.one == nullptr) << r.name;
     EXPECT_EQ(r.model.chunks == nullptr, r.model_needs == nullptr) << r.name;
@@ -36,6 +49,7 @@ TEST(TierTable, RowsAreWhole) {
     }
   }
   EXPECT_EQ(slot_rows, 2);
+  EXPECT_TRUE(crc64_seen);
   EXPECT_EQ(zelkor::find_tier(crc_poly::crc32c, "no such row"), nullptr);
 }
 
@@ -63,12 +77,17 @@ TEST(TierChoice, MadeAtLoadForThisProcessor) {
     EXPECT_EQ(zelkor::crc32_zlib_kernel.owner, pipelined_crc32_zlib_func);
     EXPECT_EQ(zelkor::crc32_zlib_kernel.chunks, z.native.chunks);
   }
+  const tier_row &n = zelkor::tier_in_force(crc_poly::crc64_nvme);
+  EXPECT_EQ(&n, &zelkor::choose_tier(crc_poly::crc64_nvme, f));
+  EXPECT_EQ(zelkor::crc64_nvme_kernel, n.native.one64);
   EXPECT_FALSE(zelkor::model_in_force(crc_poly::crc32c));
   EXPECT_FALSE(zelkor::model_in_force(crc_poly::crc32_zlib));
-  std::printf("tiers here: CRC32C %s; CRC-32 %s\n", zelkor::tier_name(c), zelkor::tier_name(z));
+  EXPECT_FALSE(zelkor::model_in_force(crc_poly::crc64_nvme));
+  std::printf("tiers here: CRC32C %s; CRC-32 %s; CRC-64/NVME %s\n", zelkor::tier_name(c),
+              zelkor::tier_name(z), zelkor::tier_name(n));
   bool models_only = false;
   for (const tier_row &r : zelkor::tier_rows())
-    if (r.model.chunks != nullptr && !zelkor::runs_here(r, f)) models_only = true;
+    if (zelkor::has_model(r) && !zelkor::runs_here(r, f)) models_only = true;
   std::printf("512-bit kernels here: %s\n", models_only
                                                 ? "only their 128-bit models (the native rows skip)"
                                                 : "native, and their 128-bit models");
@@ -80,6 +99,7 @@ TEST(TierChoice, ForcingInstallsTheRow) {
   const zelkor::cpu_features f = zelkor::read_cpu_features();
   const tier_row &c0 = zelkor::tier_in_force(crc_poly::crc32c);
   const tier_row &z0 = zelkor::tier_in_force(crc_poly::crc32_zlib);
+  const tier_row &n0 = zelkor::tier_in_force(crc_poly::crc64_nvme);
   for (const tier_row &r : zelkor::tier_rows()) {
     const zelkor::crc_kernel &k =
         r.poly == crc_poly::crc32c ? zelkor::crc32c_kernel : zelkor::crc32_zlib_kernel;
@@ -89,11 +109,15 @@ TEST(TierChoice, ForcingInstallsTheRow) {
       if (!runs) continue;
       EXPECT_EQ(&zelkor::tier_in_force(r.poly), &r);
       EXPECT_EQ(zelkor::model_in_force(r.poly), model);
+      if (r.poly == crc_poly::crc64_nvme) {
+        EXPECT_EQ(zelkor::crc64_nvme_kernel, model ? r.model.one64 : r.native.one64) << r.name;
+        continue;
+      }
       EXPECT_EQ(k.chunks, model ? r.model.chunks : r.native.chunks) << r.name;
       EXPECT_EQ(k.one, model ? r.model.one : r.native.one) << r.name;
     }
   }
-  ASSERT_TRUE(zelkor::force_tier(c0) && zelkor::force_tier(z0));
+  ASSERT_TRUE(zelkor::force_tier(c0) && zelkor::force_tier(z0) && zelkor::force_tier(n0));
 }
 
 }  // namespace

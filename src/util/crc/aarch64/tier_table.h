@@ -84,8 +84,12 @@ constexpr const tier_row &choose_for(const cpu_features &f) {
 }
 
 constexpr const tier_row &choose(crc_poly poly, const cpu_features &f) {
-  return poly == crc_poly::crc32c ? choose_for<crc_poly::crc32c>(f)
-                                  : choose_for<crc_poly::crc32_zlib>(f);
+  switch (poly) {
+    case crc_poly::crc32c: return choose_for<crc_poly::crc32c>(f);
+    case crc_poly::crc32_zlib: return choose_for<crc_poly::crc32_zlib>(f);
+    case crc_poly::crc64_nvme: return row(crc_poly::crc64_nvme, "table");
+  }
+  return choose_for<crc_poly::crc32c>(f);
 }
 
 }  // namespace zelkor::tier_table

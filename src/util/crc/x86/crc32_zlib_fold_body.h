@@ -68,46 +68,13 @@ ZELKOR_V512 void windows_lockstep(const uint8_t *p, size_t cs, const uint8_t *fr
     for (int g = 0; g < G; ++g) x[g] = fold_add<P, kWindowBits>(x[g], load(p + g * cs + off));
 }
 
-// Of the N vectors in m, each Step bits before the next, m[I .. I + L)
-// moved to where the last one stands and added.  Every move is independent
-// and the sums go as a tree, so that eight accumulators join no slower
-// than two.
-template <long long Step, int N, int I = 0, int L = N>
-ZELKOR_V512 vec fold_together(const vec (&m)[N]) {
-  if constexpr (L == 1 && I == N - 1)
-    return m[I];
-  else if constexpr (L == 1)
-    return fold<P, Step *(N - 1 - I)>(m[I]);
-  else if constexpr (L == 2)
-    return fold_add<P, Step *(N - 1 - I)>(m[I], fold_together<Step, N, I + 1, 1>(m));
-  else
-    return xor2(fold_together<Step, N, I, L / 2>(m),
-                fold_together<Step, N, I + L / 2, L - L / 2>(m));
-}
-
 // One chunk of more than A - 1 windows on A accumulators, folded to one
-// window.  The windows beyond whole rounds of A (the first one counted) are
-// folded at the start, where their latency hides behind the other
-// accumulators' first loads.
+// window (v512_folds.h).
 template <int A>
 ZELKOR_V512_SHARED vec window_long(const uint8_t *p, size_t len, const uint8_t *from,
                                    uint32_t reg = kInit) {
-  constexpr size_t kRound = A * kWindow;
   const size_t r = first_bytes(len);
-  vec a[A];
-  a[0] = first_window(p, r, len, from, reg);
-  p += r;
-  len -= r;
-  for (; (len + kWindow) % kRound != 0; p += kWindow, len -= kWindow)
-    a[0] = fold_add<P, kWindowBits>(a[0], load(p));
-#pragma GCC unroll 8
-  for (int i = 1; i < A; ++i) a[i] = load(p + kWindow * (i - 1));
-  p += kRound - kWindow;
-  len -= kRound - kWindow;
-  for (; len > 0; p += kRound, len -= kRound)
-#pragma GCC unroll 8
-    for (int i = 0; i < A; ++i) a[i] = fold_add<P, A * kWindowBits>(a[i], load(p + kWindow * i));
-  return fold_together<kWindowBits, A>(a);
+  return fold_windows<P, A>(first_window(p, r, len, from, reg), p + r, len - r);
 }
 
 // One chunk of len >= 1 bytes folded to one window.

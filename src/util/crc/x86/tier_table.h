@@ -45,6 +45,13 @@ ZELKOR_KERNEL(crc32_zlib_vpclmul_avx2, 4);
 ZELKOR_KERNEL(crc32_zlib_vpclmul_avx512, 4);
 ZELKOR_KERNEL(crc32_zlib_vpclmul_avx512_model, 4);
 
+// CRC-64/NVME on carry-less folds of 128, 256 and 512 bits, the last with
+// its model (x86/crc64_nvme_folds.cc).
+ZELKOR_KERNEL64(crc64_nvme_pclmul);
+ZELKOR_KERNEL64(crc64_nvme_vpclmul_avx2);
+ZELKOR_KERNEL64(crc64_nvme_vpclmul_avx512);
+ZELKOR_KERNEL64(crc64_nvme_vpclmul_avx512_model);
+
 }  // namespace zelkor
 
 namespace zelkor::tier_table {
@@ -110,6 +117,14 @@ inline constexpr tier_row kRows[] = {
      .needs = vpclmul_avx512, .native = ZELKOR_ENTRIES(crc32_zlib_vpclmul_avx512),
      .model = ZELKOR_ENTRIES(crc32_zlib_vpclmul_avx512_model), .model_needs = folds,
      .group = crc32_zlib_vpclmul_avx512_group},
+    // CRC-64/NVME
+    {.poly = crc_poly::crc64_nvme, ZELKOR_TIER_TITLE("pclmul", "128-bit carry-less folds"),
+     .needs = folds, .native = ZELKOR_ENTRIES64(crc64_nvme_pclmul)},
+    {.poly = crc_poly::crc64_nvme, ZELKOR_TIER_TITLE("vpclmul_avx2", "256-bit carry-less folds"),
+     .needs = vpclmul_avx2, .native = ZELKOR_ENTRIES64(crc64_nvme_vpclmul_avx2)},
+    {.poly = crc_poly::crc64_nvme, ZELKOR_TIER_TITLE("vpclmul_avx512", "512-bit carry-less folds"),
+     .needs = vpclmul_avx512, .native = ZELKOR_ENTRIES64(crc64_nvme_vpclmul_avx512),
+     .model = ZELKOR_ENTRIES64(crc64_nvme_vpclmul_avx512_model), .model_needs = folds},
 };
 
 consteval const tier_row &row(crc_poly poly, std::string_view name) {
@@ -172,8 +187,22 @@ constexpr const tier_row &choose_crc32_zlib(const cpu_features &f) {
   return row(z, "slot_routine");
 }
 
+// CRC-64 likewise, else its tables.
+constexpr const tier_row &choose_crc64_nvme(const cpu_features &f) {
+  constexpr crc_poly n = crc_poly::crc64_nvme;
+  if (vpclmul_avx512(f)) return row(n, "vpclmul_avx512");
+  if (vpclmul_avx2(f)) return row(n, "vpclmul_avx2");
+  if (folds(f)) return row(n, "pclmul");
+  return row(n, "table");
+}
+
 constexpr const tier_row &choose(crc_poly poly, const cpu_features &f) {
-  return poly == crc_poly::crc32c ? choose_crc32c(f) : choose_crc32_zlib(f);
+  switch (poly) {
+    case crc_poly::crc32c: return choose_crc32c(f);
+    case crc_poly::crc32_zlib: return choose_crc32_zlib(f);
+    case crc_poly::crc64_nvme: return choose_crc64_nvme(f);
+  }
+  return choose_crc32c(f);
 }
 
 }  // namespace zelkor::tier_table
