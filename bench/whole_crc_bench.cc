@@ -2,7 +2,11 @@
 // ISA-L's crc32_iscsi / crc32_gzip_refl and zlib's crc32() on the same
 // buffer, compose of a buffer's stored words against an update over the
 // buffer itself, and combine at lengths of every size.  Every peer's value
-// is checked against zelkor_crc_update's before it is timed.
+// is checked against zelkor_crc_update's before it is timed.  CRC-64/NVME
+// (zelkor_crc64_update, under each tier that runs here) against ISA-L's
+// crc64_ecma_refl and crc64_jones_refl: the same reflected 64-bit folds on
+// other polynomials, so their values are checked against a bitwise CRC of
+// their own polynomial instead.
 //
 //   build/release/bench/whole_crc_bench --benchmark_repetitions=5
 //       --benchmark_report_aggregates_only=true   (one command line)
@@ -11,6 +15,7 @@
 // the data the words stand for).
 #include <benchmark/benchmark.h>
 #include <isa-l/crc.h>
+#include <isa-l/crc64.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -19,6 +24,7 @@
 #include <vector>
 
 #include "util/crc/multiply.h"
+#include "util/crc/tiers.h"
 #include "util/zelkor_crc.h"
 
 namespace {
@@ -87,6 +93,47 @@ void compose(benchmark::State &state, int type) {
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+uint64_t ours64(const uint8_t *p, size_t n) {
+  uint64_t crc = 0;
+  zelkor_crc64_update(CRC64_NVME, &crc, p, n);
+  return crc;
+}
+uint64_t bitwise64(uint64_t poly, const uint8_t *p, size_t n) {
+  uint64_t reg = ~uint64_t{0};
+  for (size_t i = 0; i < n; ++i) {
+    reg ^= p[i];
+    for (int b = 0; b < 8; ++b) reg = (reg >> 1) ^ ((reg & 1) ? poly : 0);
+  }
+  return ~reg;
+}
+
+// One CRC-64 routine: under a tier of ours (forced for the run), or a peer
+// with its own polynomial (reflected), whose value is checked on a prefix.
+void update64(benchmark::State &state, const zelkor::tier_row *row,
+              uint64_t (*peer)(uint64_t, const uint8_t *, uint64_t), uint64_t peer_poly) {
+  const size_t n = static_cast<size_t>(state.range(0));
+  const uint8_t *p = data_of(n).data();
+  if (row != nullptr && !zelkor::force_tier(*row)) {
+    state.SkipWithError("this processor does not run the tier");
+    return;
+  }
+  const size_t check = n < 4096 ? n : 4096;
+  const bool right = peer != nullptr
+                         ? peer(0, p, check) == bitwise64(peer_poly, p, check)
+                         : ours64(p, check) == bitwise64(0x9A6C9329AC4BC9B5u, p, check);
+  if (!right) {
+    state.SkipWithError("value differs from the bitwise CRC");
+    return;
+  }
+  if (peer != nullptr) {
+    for (auto _ : state) benchmark::DoNotOptimize(peer(0, p, n));
+  } else {
+    for (auto _ : state) benchmark::DoNotOptimize(ours64(p, n));
+  }
+  state.counters["GB/s"] = benchmark::Counter(static_cast<double>(n) * state.iterations() / 1e9,
+                                              benchmark::Counter::kIsRate);
+}
+
 // Lengths drawn from every magnitude, so that no length's bytes are cheaper.
 void combine(benchmark::State &state, int type) {
   std::mt19937_64 rng(7);
@@ -121,6 +168,22 @@ void register_all() {
         ->Arg(static_cast<int64_t>(GiB))->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark((std::string("combine_any_length/") + t).c_str(), combine, type);
   }
+  // The load-time choice first (named in the header line), then every tier.
+  const zelkor::tier_row &chosen = zelkor::tier_in_force(zelkor::crc_poly::crc64_nvme);
+  std::printf("crc64 tier: %s\n", zelkor::tier_name(chosen));
+  for (int64_t n : {int64_t{64}, int64_t{256}, int64_t{4 * KiB}, int64_t{64 * KiB},
+                    int64_t{64 * MiB}}) {
+    for (const zelkor::tier_row &r : zelkor::tier_rows()) {
+      if (r.poly != zelkor::crc_poly::crc64_nvme) continue;
+      const std::string name = std::string("update/crc64/zelkor_") + r.name +
+                               (&r == &chosen ? "_chosen" : "");
+      benchmark::RegisterBenchmark(name.c_str(), update64, &r, nullptr, 0)->Arg(n);
+    }
+    benchmark::RegisterBenchmark("update/crc64/isal_crc64_ecma_refl", update64, nullptr,
+                                 crc64_ecma_refl, 0xC96C5795D7870F42u)->Arg(n);
+    benchmark::RegisterBenchmark("update/crc64/isal_crc64_jones_refl", update64, nullptr,
+                                 crc64_jones_refl, 0x95AC9329AC4BC9B5u)->Arg(n);
+  }
 }
 
 }  // namespace
@@ -128,7 +191,9 @@ void register_all() {
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   register_all();
+  const zelkor::tier_row &chosen = zelkor::tier_in_force(zelkor::crc_poly::crc64_nvme);
   benchmark::RunSpecifiedBenchmarks();
+  zelkor::force_tier(chosen);
   benchmark::Shutdown();
   return 0;
 }
