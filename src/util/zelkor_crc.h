@@ -63,9 +63,10 @@ int zelkor_crc64_combine(int checksum_type, uint64_t crc_a, uint64_t crc_b, uint
 /* The code path in force for the type: a static string that starts with the
  * short name of the tier chosen at load time, then says what it runs (for
  * example "hybrid_avx2 (CRC32 on 3 chains + 256-bit carry-less folds)"), for
- * CRC32C, CRC32_ZLIB and CRC64_NVME; NULL for an unknown type.  A kernel is installed only after it has given
- * the known words of a fixed input; one that does not is replaced by the
- * nearest tier below it that does, and this names what was installed. */
+ * CRC32C, CRC32_ZLIB and CRC64_NVME; NULL for an unknown type.  A kernel is
+ * installed only after it has given the known answers for a fixed input; one
+ * that does not is replaced by the nearest tier below it that does, and this
+ * names what was installed. */
 const char *zelkor_crc_implementation(int checksum_type);
 
 #ifdef __cplusplus

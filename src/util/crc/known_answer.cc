@@ -122,7 +122,8 @@ bool known_answers_hold(const tier_row &row, bool model) {
     const uint8_t *d = kData.data();
     uint64_t whole = e.one64(~uint64_t{0}, d, kInput);
     if (g_disagreeing == &row) whole ^= 1;
-    return whole == kAnswers64.whole && e.one64(~uint64_t{0}, d + 1, kPartial) == kAnswers64.partial &&
+    return whole == kAnswers64.whole &&
+           e.one64(~uint64_t{0}, d + 1, kPartial) == kAnswers64.partial &&
            e.one64(~uint64_t{0}, d, kFew) == kAnswers64.few &&
            e.one64(e.one64(~uint64_t{0}, d, kSplit), d + kSplit, kInput - kSplit) ==
                kAnswers64.whole;

@@ -25,6 +25,9 @@ ZELKOR_KERNEL(crc32_zlib_armv8_crc_x3, 3);
 ZELKOR_KERNEL(crc32c_armv8_pmull, 3);
 ZELKOR_KERNEL(crc32_zlib_armv8_pmull, 3);
 
+// CRC-64/NVME on eight accumulators of PMULL folds (crc64_nvme_pmull.cc).
+ZELKOR_KERNEL64(crc64_nvme_pmull);
+
 }  // namespace zelkor
 
 namespace zelkor::tier_table {
@@ -49,6 +52,9 @@ inline constexpr tier_row kRows[] = {
      ZELKOR_TIER_TITLE("armv8_pmull", "PMULL folds, crc32x on short chunks"),
      .needs = crc_and_pmull, .native = ZELKOR_ENTRIES(crc32_zlib_armv8_pmull),
      .group = crc32_zlib_armv8_pmull_group},
+    {.poly = crc_poly::crc64_nvme, ZELKOR_TIER_TITLE("pmull", "PMULL folds"),
+     .needs = [](const cpu_features &f) { return f.arm_pmull; },
+     .native = ZELKOR_ENTRIES64(crc64_nvme_pmull)},
 };
 
 consteval const tier_row &row(crc_poly poly, std::string_view name) {
@@ -87,7 +93,10 @@ constexpr const tier_row &choose(crc_poly poly, const cpu_features &f) {
   switch (poly) {
     case crc_poly::crc32c: return choose_for<crc_poly::crc32c>(f);
     case crc_poly::crc32_zlib: return choose_for<crc_poly::crc32_zlib>(f);
-    case crc_poly::crc64_nvme: return row(crc_poly::crc64_nvme, "table");
+    // No instruction of its own: folds wherever PMULL runs, as even one
+    // PMULL a cycle outruns the tables' byte or two a cycle.
+    case crc_poly::crc64_nvme:
+      return f.arm_pmull ? row(crc_poly::crc64_nvme, "pmull") : row(crc_poly::crc64_nvme, "table");
   }
   return choose_for<crc_poly::crc32c>(f);
 }

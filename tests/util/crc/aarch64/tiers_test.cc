@@ -2,6 +2,8 @@
 //
 // The reader is checked against the kernel's HWCAP bits; the choice against
 // a table of made-up AT_HWCAP words and main ID registers.
+#include "util/crc/tiers.h"
+
 #include <asm/hwcap.h>
 #include <gtest/gtest.h>
 #include <sys/auxv.h>
@@ -10,7 +12,6 @@
 #include <cstdlib>
 
 #include "util/crc/multiply.h"
-#include "util/crc/tiers.h"
 
 namespace {
 
@@ -52,28 +53,33 @@ TEST(TierChoice, TableOfHwcapWords) {
     unsigned long hwcap;
     uint64_t midr;
     const char *crc32c, *crc32;  // the rows chosen
-    const char *multiplier;
+    const char *multiplier;      // and the multiplier
+    const char *crc64;
   } cases[] = {
-      {"nothing at all", 0, 0, "slot_routine", "slot_routine", "portable"},
+      {"nothing at all", 0, 0, "slot_routine", "slot_routine", "portable", "table"},
       {"ARMv8.0 without extensions", kBase, midr(kArm, 0xD03), "slot_routine", "slot_routine",
-       "portable"},
+       "portable", "table"},
       {"CRC32 without PMULL (Cortex-A53 without crypto)", kBase | HWCAP_CRC32, midr(kArm, 0xD03),
-       "slot_routine", "slot_routine", "portable"},
+       "slot_routine", "slot_routine", "portable", "table"},
       {"PMULL without CRC32", kBase | HWCAP_AES | HWCAP_PMULL, midr(kArm, 0xD07), "slot_routine",
-       "slot_routine", "pmull"},
+       "slot_routine", "pmull", "pmull"},
       {"Neoverse N1", kV8 | HWCAP_ATOMICS, midr(kArm, 0xD0C), "armv8_crc_x3", "armv8_crc_x3",
+       "pmull", "pmull"},
+      {"Neoverse N2", kV8 | HWCAP_SVE, midr(kArm, 0xD49), "armv8_crc_x3", "armv8_crc_x3", "pmull",
        "pmull"},
-      {"Neoverse N2", kV8 | HWCAP_SVE, midr(kArm, 0xD49), "armv8_crc_x3", "armv8_crc_x3", "pmull"},
-      {"Neoverse V1", kV8 | HWCAP_SVE, midr(kArm, 0xD40), "armv8_pmull", "armv8_pmull", "pmull"},
+      {"Neoverse V1", kV8 | HWCAP_SVE, midr(kArm, 0xD40), "armv8_pmull", "armv8_pmull", "pmull",
+       "pmull"},
       {"Neoverse V2", kV8 | HWCAP_SVE | HWCAP_SHA3, midr(kArm, 0xD4F), "armv8_pmull", "armv8_pmull",
+       "pmull", "pmull"},
+      {"Neoverse V3", kV8 | HWCAP_SVE, midr(kArm, 0xD84), "armv8_pmull", "armv8_pmull", "pmull",
        "pmull"},
-      {"Neoverse V3", kV8 | HWCAP_SVE, midr(kArm, 0xD84), "armv8_pmull", "armv8_pmull", "pmull"},
-      {"Apple", kV8, midr(kApple, 0x022), "armv8_pmull", "armv8_pmull", "pmull"},
+      {"Apple", kV8, midr(kApple, 0x022), "armv8_pmull", "armv8_pmull", "pmull", "pmull"},
       {"Neoverse V2 with PMULL hidden", kV8 & ~HWCAP_PMULL, midr(kArm, 0xD4F), "slot_routine",
-       "slot_routine", "portable"},
-      {"a kernel that hides MIDR", kV8 & ~HWCAP_CPUID, 0, "armv8_crc_x3", "armv8_crc_x3", "pmull"},
-      {"another implementer's part 0xD40", kV8, midr(0x51, 0xD40), "armv8_crc_x3", "armv8_crc_x3",
+       "slot_routine", "portable", "table"},
+      {"a kernel that hides MIDR", kV8 & ~HWCAP_CPUID, 0, "armv8_crc_x3", "armv8_crc_x3", "pmull",
        "pmull"},
+      {"another implementer's part 0xD40", kV8, midr(0x51, 0xD40), "armv8_crc_x3", "armv8_crc_x3",
+       "pmull", "pmull"},
   };
   for (const auto &c : cases) {
     const cpu_features f = zelkor::features_from_hwcap(c.hwcap, c.midr);
@@ -84,6 +90,7 @@ TEST(TierChoice, TableOfHwcapWords) {
     EXPECT_TRUE(zelkor::runs_here(crc32c, f)) << c.name;
     EXPECT_TRUE(zelkor::runs_here(crc32, f)) << c.name;
     EXPECT_STREQ(zelkor::choose_multiplier(f).name, c.multiplier) << c.name;
+    EXPECT_STREQ(zelkor::choose_tier(crc_poly::crc64_nvme, f).name, c.crc64) << c.name;
   }
 }
 

@@ -4,10 +4,11 @@
 // The reader is checked against libgcc's own reading of the processor (an
 // independent CPUID, which also asks the OS about the vector state); the
 // choice against a table of made-up processors.
+#include "util/crc/tiers.h"
+
 #include <gtest/gtest.h>
 
 #include "util/crc/multiply.h"
-#include "util/crc/tiers.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ TEST(FeatureReader, AgreesWithTheCompilerRuntime) {
 struct processor {
   const char *name;
   cpu_features f;
-  const char *crc32c, *crc32;  // the rows chosen
-  const char *multiplier;      // and the multiplier
+  const char *crc32c, *crc32, *crc64;  // the rows chosen
+  const char *multiplier;              // and the multiplier
 };
 
 cpu_features make(bool amd, unsigned family, unsigned model, bool sse42, bool pclmul, bool avx2,
@@ -68,46 +69,49 @@ cpu_features without_zmm_state(cpu_features f) {
 
 const processor kProcessors[] = {
     {"bare x86-64", make(false, 6, 0, false, false, false, false, false), "slot_routine",
-     "slot_routine", "portable"},
+     "slot_routine", "table", "portable"},
     {"Nehalem (SSE4.2, no PCLMULQDQ)", make(false, 6, 0x1A, true, false, false, false, false),
-     "slot_routine", "slot_routine", "portable"},
+     "slot_routine", "slot_routine", "table", "portable"},
     {"Westmere", make(false, 6, 0x2C, true, true, false, false, false), "sse42_x3", "pclmul",
-     "pclmulqdq"},
+     "pclmul", "pclmulqdq"},
     {"Skylake (AVX2, no VPCLMULQDQ)", make(false, 6, 0x5E, true, true, true, false, true),
-     "sse42_x3", "pclmul", "pclmulqdq"},
+     "sse42_x3", "pclmul", "pclmul", "pclmulqdq"},
     {"Skylake-X (AVX-512, no VPCLMULQDQ)",
      with_avx512(make(false, 6, 0x55, true, true, true, false, true)), "sse42_x3", "pclmul",
-     "pclmulqdq"},
+     "pclmul", "pclmulqdq"},
     {"Ice Lake client", with_avx512(make(false, 6, 0x7E, true, true, true, true, true)),
-     "hybrid_avx512_3x3s3", "vpclmul_avx512", "vpclmulqdq_avx512"},
+     "hybrid_avx512_3x3s3", "vpclmul_avx512", "vpclmul_avx512", "vpclmulqdq_avx512"},
     {"Ice Lake server", with_avx512(make(false, 6, 0x6A, true, true, true, true, true)),
-     "hybrid_avx512_3x3s3", "vpclmul_avx512", "vpclmulqdq_avx512"},
+     "hybrid_avx512_3x3s3", "vpclmul_avx512", "vpclmul_avx512", "vpclmulqdq_avx512"},
     {"Ice Lake server, OS without ZMM state",
      without_zmm_state(with_avx512(make(false, 6, 0x6A, true, true, true, true, true))),
-     "hybrid_avx2", "vpclmul_avx2", "vpclmulqdq_avx2"},
+     "hybrid_avx2", "vpclmul_avx2", "vpclmul_avx2", "vpclmulqdq_avx2"},
     {"Sapphire Rapids", with_avx512(make(false, 6, 0x8F, true, true, true, true, true)),
-     "hybrid_avx512_3x9s3", "vpclmul_avx512", "vpclmulqdq_avx512"},
-    {"Zen 2", make(true, 0x17, 0x31, true, true, true, false, true), "sse42_x3", "pclmul",
+     "hybrid_avx512_3x9s3", "vpclmul_avx512", "vpclmul_avx512", "vpclmulqdq_avx512"},
+    {"Zen 2", make(true, 0x17, 0x31, true, true, true, false, true), "sse42_x3", "pclmul", "pclmul",
      "pclmulqdq"},
     {"Zen 3", make(true, 0x19, 0x01, true, true, true, true, true), "hybrid_avx2", "vpclmul_avx2",
-     "vpclmulqdq_avx2"},
+     "vpclmul_avx2", "vpclmulqdq_avx2"},
     {"Zen 3, OS without YMM state", make(true, 0x19, 0x01, true, true, true, true, false),
-     "sse42_x3", "pclmul", "pclmulqdq"},
+     "sse42_x3", "pclmul", "pclmul", "pclmulqdq"},
     {"Zen 4", with_avx512(make(true, 0x19, 0x11, true, true, true, true, true)),
-     "hybrid_avx512_3x3s3", "vpclmul_avx512", "vpclmulqdq_avx512"},
+     "hybrid_avx512_3x3s3", "vpclmul_avx512", "vpclmul_avx512", "vpclmulqdq_avx512"},
     {"Zen 5", with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true)),
-     "hybrid_avx512_10x6s12", "vpclmul_avx512", "vpclmulqdq_avx512"},
+     "hybrid_avx512_10x6s12", "vpclmul_avx512", "vpclmul_avx512", "vpclmulqdq_avx512"},
     {"Zen 5, OS without ZMM state",
      without_zmm_state(with_avx512(make(true, 0x1A, 0x02, true, true, true, true, true))),
-     "sse42_x12", "vpclmul_avx2", "vpclmulqdq_avx2"},
+     "sse42_x12", "vpclmul_avx2", "vpclmul_avx2", "vpclmulqdq_avx2"},
 };
 
 TEST(TierChoice, TableOfProcessors) {
   for (const processor &p : kProcessors) {
     const zelkor::tier_row &c = zelkor::choose_tier(crc_poly::crc32c, p.f);
     const zelkor::tier_row &z = zelkor::choose_tier(crc_poly::crc32_zlib, p.f);
+    const zelkor::tier_row &n = zelkor::choose_tier(crc_poly::crc64_nvme, p.f);
     EXPECT_STREQ(c.name, p.crc32c) << p.name;
     EXPECT_STREQ(z.name, p.crc32) << p.name;
+    EXPECT_STREQ(n.name, p.crc64) << p.name;
+    EXPECT_TRUE(zelkor::runs_here(n, p.f)) << p.name;
     // A chosen tier always runs where it was chosen.
     EXPECT_TRUE(zelkor::runs_here(c, p.f)) << p.name;
     EXPECT_TRUE(zelkor::runs_here(z, p.f)) << p.name;
