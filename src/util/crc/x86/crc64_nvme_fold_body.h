@@ -10,7 +10,8 @@
 // first window holds its first r = 1..kWindow bytes behind zeros, so that
 // every window after it is whole; R's share, R * x^(8r-64), is one
 // carry-less product placed in that window's last lane (a 128-bit value
-// congruent to it is all the folds need).  The windows are folded forward
+// congruent to it is all the folds need), or for r = kWindow R itself in
+// the window's first eight bytes.  The windows are folded forward
 // on one accumulator, or on A from kLong bytes on, then summed into a lane;
 // the lane's high half moves by 64 bits for free, its low half by one
 // product, and the 64 bits left over by one table step.  Inputs shorter
@@ -36,13 +37,15 @@ inline constexpr std::array<long long, 65> kStartMultiplier = [] {
 // The low half of a lane moved forward by 64 bits: times x^128.
 inline constexpr long long kLowBy64 = static_cast<long long>(gf2::fold_multiplier(P, 128));
 
+// A first window of whole data (the length a multiple of the window's) has R
+// in its first eight bytes, where R * x^(8n) stands; any other is given R's
+// share at its end by a product.
 ZELKOR_V512 vec first_window(const uint8_t *p, size_t r, size_t len, uint64_t reg) {
+  if (r == kWindow) return xor2(load(p), first_qword(reg));
   const __m128i share =
       _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(reg)),
                            _mm_cvtsi64_si128(kStartMultiplier[r]), 0x00);
-  const vec start = last_lane(share);
-  if (r == kWindow) return xor2(load(p), start);
-  return xor2(load_tail(p, r, len), start);
+  return xor2(load_tail(p, r, len), last_lane(share));
 }
 
 // A lane V to S = V * x^64 mod P.  V * x^64 = lo * x^128 + hi * x^64 (lo its

@@ -63,7 +63,7 @@ __attribute__((target(ZELKOR_V512_LANE_TARGET))) uint64_t crc64_nvme_pclmul_one(
 // CRC-32 kernel of that width; below 256 bytes the lanes fold no zeros.
 __attribute__((target(ZELKOR_V512_HALVES_TARGET))) uint64_t crc64_nvme_vpclmul_avx2_one(
     uint64_t reg, const uint8_t *data, size_t len) {
-  if (len < 256) return halves_lane_copy::one<8, 128>(reg, data, len);
+  if (len < 64) return halves_lane_copy::one<8, 128>(reg, data, len);
   return halves_copy::one<2, 128>(reg, data, len);
 }
 

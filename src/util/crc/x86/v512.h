@@ -133,6 +133,11 @@ ZELKOR_V512_NATIVE_OP vec first_dword(uint32_t v) {
   return {_mm512_maskz_set1_epi32(0x1, static_cast<int>(v))};
 }
 
+// The same for eight bytes (qword 0).
+ZELKOR_V512_NATIVE_OP vec first_qword(uint64_t v) {
+  return {_mm512_maskz_set1_epi64(0x1, static_cast<long long>(v))};
+}
+
 // Lane i gets the pair (k[2i], k[2i + 1]), the first in its low 64 bits.
 ZELKOR_V512_NATIVE_OP vec set_pairs(const std::array<long long, 8> &k) {
   return {_mm512_set_epi64(k[7], k[6], k[5], k[4], k[3], k[2], k[1], k[0])};
@@ -234,6 +239,11 @@ ZELKOR_V512_HALVES_OP vec load_tail_after(const uint8_t *p, size_t n) {
 
 ZELKOR_V512_HALVES_OP vec first_dword(uint32_t v) {
   return {_mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(v))), _mm256_setzero_si256()};
+}
+
+ZELKOR_V512_HALVES_OP vec first_qword(uint64_t v) {
+  return {_mm256_zextsi128_si256(_mm_cvtsi64_si128(static_cast<long long>(v))),
+          _mm256_setzero_si256()};
 }
 
 ZELKOR_V512_HALVES_OP vec set_pairs(const std::array<long long, 8> &k) {

@@ -38,6 +38,13 @@ ZELKOR_V512_MODEL_OP vec first_dword(uint32_t v) {
   return a;
 }
 
+ZELKOR_V512_MODEL_OP vec first_qword(uint64_t v) {
+  vec a;
+  a.l[0] = _mm_cvtsi64_si128(static_cast<long long>(v));
+  for (int i = 1; i < kLanes; ++i) a.l[i] = _mm_setzero_si128();
+  return a;
+}
+
 ZELKOR_V512_MODEL_OP vec set_pairs(const std::array<long long, 2 * kLanes> &k) {
   vec a;
   for (int i = 0; i < kLanes; ++i) a.l[i] = _mm_set_epi64x(k[2 * i + 1], k[2 * i]);
