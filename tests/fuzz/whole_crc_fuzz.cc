@@ -2,15 +2,16 @@
 // the bitwise reference's: zelkor_crc_update in one call, the same in
 // pieces, the pieces' CRCs joined by zelkor_crc_combine, and bulk_crc's
 // stored words of the data composed by zelkor_crc_compose (from an aligned
-// copy and from an odd address).
+// copy and from an odd address).  For CRC-64/NVME, whose tiers are drawn
+// too, the first three ways against its bitwise reference.
 //
-//   [0]      the kernel tier (of those this processor runs, either type)
+//   [0]      the kernel tier (of those this processor runs, any type)
 //   [1]      the multiplier (of those this processor runs)
 //   [2..3]   chunk size for the stored words, 1 to 65536
 //   [4]      seed of the piece lengths
 //   [5..]    the data
 // Words are allocated to their exact length (and ASan watches the bytes
-// around them), so a read past the last word is caught.
+// around them), so a read past the last word is caught; the data likewise.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +25,10 @@
 
 namespace {
 
-void check(bool ok, const char *what, uint32_t got, uint32_t want) {
+void check(bool ok, const char *what, uint64_t got, uint64_t want) {
   if (ok) return;
-  std::fprintf(stderr, "whole_crc_fuzz.cc: %s: got %#x, want %#x\n", what, got, want);
+  std::fprintf(stderr, "whole_crc_fuzz.cc: %s: got %#llx, want %#llx\n", what,
+               static_cast<unsigned long long>(got), static_cast<unsigned long long>(want));
   std::fflush(stderr);
   std::abort();
 }
@@ -35,11 +37,32 @@ const std::vector<tiers::tier_case> &tier_cases() {
   static const std::vector<tiers::tier_case> v = [] {
     tiers::restore_on_exit restore;
     std::vector<tiers::tier_case> out;
-    for (int type : {CRC32C_POLYNOMIAL, CRC32_ZLIB_POLYNOMIAL})
+    for (int type : {CRC32C_POLYNOMIAL, CRC32_ZLIB_POLYNOMIAL, CRC64_NVME})
       for (const tiers::tier_case &t : tiers::runnable(type)) out.push_back(t);
     return out;
   }();
   return v;
+}
+
+// The CRC-64 ways: one call, pieces, pieces combined.
+void check64(const std::vector<uint8_t> &data, uint32_t seed) {
+  const size_t n = data.size();
+  const uint64_t want = reference::crc64_nvme(data.data(), n);
+  uint64_t one = 0;
+  check(zelkor_crc64_update(CRC64_NVME, &one, data.data(), n) == 0, "crc64 update", 0, 0);
+  check(one == want, "crc64 one-shot update", one, want);
+  uint64_t streamed = 0, joined = 0;
+  for (size_t at = 0; at < n;) {
+    seed = seed * 1103515245u + 12345u;
+    const size_t piece = std::min<size_t>(n - at, (seed >> 16) % (seed & 1 ? 9 : 700));
+    uint64_t own = 0;
+    zelkor_crc64_update(CRC64_NVME, &streamed, data.data() + at, piece);
+    zelkor_crc64_update(CRC64_NVME, &own, data.data() + at, piece);
+    zelkor_crc64_combine(CRC64_NVME, joined, own, piece, &joined);
+    at += piece;
+  }
+  check(streamed == want, "crc64 update in pieces", streamed, want);
+  check(joined == want, "crc64 pieces combined", joined, want);
 }
 
 }  // namespace
@@ -58,6 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
   tiers::restore_on_exit restore;
   const zelkor::multiplier_row &saved = zelkor::multiplier_in_force();
   if (!tiers::force(tier) || !zelkor::force_multiplier(mult)) {
+    zelkor::force_multiplier(saved);
+    return 0;
+  }
+  if (type == CRC64_NVME) {
+    check64(data, seed);
     zelkor::force_multiplier(saved);
     return 0;
   }

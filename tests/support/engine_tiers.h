@@ -85,7 +85,7 @@ inline std::vector<tier_case> runnable(int type) {
   std::vector<tier_case> out;
   // The load-time choice is never a model.
   const auto chosen = [&](const tier_case &c) { return c.row == in_force && !c.model; };
-  const std::vector<tier_case> every = all();
+  const std::vector<tier_case> every = type == CRC64_NVME ? all64() : all();
   for (const tier_case &c : every)
     if (c.type == type && chosen(c)) out.push_back(c);
   for (const tier_case &c : every) {
