@@ -388,12 +388,13 @@ public final class ChunkedChecksums {
     checkRoom(length, bytesPerChecksum, sums.length - sumsOffset);
   }
 
-  // Four bytes per chunk, the last chunk counted even when partial; in long
-  // arithmetic, since a length near 2^31 with chunks of a few bytes needs
-  // more bytes of checksums than an int counts.
+  // Four bytes per chunk, the last chunk counted even when partial: room for
+  // k words holds up to k chunks, k * bytesPerChecksum bytes (a product in
+  // long arithmetic, where a division would cost a short call more than its
+  // checks).
   private static void checkRoom(int length, int bytesPerChecksum, int room) {
-    long words = (length + (long) bytesPerChecksum - 1) / bytesPerChecksum;
-    if (4 * words > room) {
+    if ((long) bytesPerChecksum * (room >>> 2) < length) {
+      long words = (length + (long) bytesPerChecksum - 1) / bytesPerChecksum;
       throw new IndexOutOfBoundsException(
           "sums has room for "
               + room
@@ -642,7 +643,9 @@ public final class ChunkedChecksums {
       throws ChecksumMismatchException {
     int dataPosition = data.position();
     int length = data.remaining();
-    ByteBuffer words = sums.duplicate().order(ByteOrder.BIG_ENDIAN);
+    // Words are big-endian whatever the buffer's order; its absolute puts
+    // keep its state, and no view of it is made for a short call to pay for.
+    boolean swap = sums.order() != ByteOrder.BIG_ENDIAN;
     int wordAt = sums.position();
     // One view of the data, moved from chunk to chunk: the caller's buffer
     // keeps its position and limit, and no chunk makes an object of its own.
@@ -656,10 +659,13 @@ public final class ChunkedChecksums {
       crc.reset();
       crc.update(view);
       int computed = (int) crc.getValue();
+      int word = swap ? Integer.reverseBytes(computed) : computed;
       if (!verify) {
-        words.putInt(wordAt, computed);
-      } else if (words.getInt(wordAt) != computed) {
-        throw new ChecksumMismatchException(basePosition + done, words.getInt(wordAt), computed);
+        sums.putInt(wordAt, word);
+      } else if (sums.getInt(wordAt) != word) {
+        int stored = sums.getInt(wordAt);
+        throw new ChecksumMismatchException(
+            basePosition + done, swap ? Integer.reverseBytes(stored) : stored, computed);
       }
     }
   }
@@ -678,40 +684,41 @@ public final class ChunkedChecksums {
       long basePosition,
       boolean verify)
       throws ChecksumMismatchException {
+    // The word's index runs beside the chunk's offset: a division per chunk
+    // costs a short buffer more than its CRC.
     if (type == Type.CRC32C) {
       CRC32C crc = new CRC32C();
       // In long arithmetic: one more chunk past a length near 2^31 passes an int.
-      for (long done = 0; done < length; done += bytesPerChecksum) {
+      int wordAt = sumsOffset;
+      for (long done = 0; done < length; done += bytesPerChecksum, wordAt += 4) {
         int n = (int) Math.min(bytesPerChecksum, length - done);
         crc.reset();
         crc.update(data, offset + (int) done, n);
-        storeOrCheck((int) crc.getValue(), sums, sumsOffset, done, bytesPerChecksum, basePosition,
-            verify);
+        storeOrCheck((int) crc.getValue(), sums, wordAt, basePosition + done, verify);
       }
     } else {
       CRC32 crc = new CRC32();
-      for (long done = 0; done < length; done += bytesPerChecksum) {
+      int wordAt = sumsOffset;
+      for (long done = 0; done < length; done += bytesPerChecksum, wordAt += 4) {
         int n = (int) Math.min(bytesPerChecksum, length - done);
         crc.reset();
         crc.update(data, offset + (int) done, n);
-        storeOrCheck((int) crc.getValue(), sums, sumsOffset, done, bytesPerChecksum, basePosition,
-            verify);
+        storeOrCheck((int) crc.getValue(), sums, wordAt, basePosition + done, verify);
       }
     }
   }
 
-  // The word of the chunk at offset done of the data.
+  // The word at sums[wordAt], of the chunk at `position` for the caller.
   private static void storeOrCheck(
-      int computed, byte[] sums, int sumsOffset, long done, int bytesPerChecksum,
-      long basePosition, boolean verify) throws ChecksumMismatchException {
-    int wordAt = sumsOffset + (int) (4 * (done / bytesPerChecksum));
+      int computed, byte[] sums, int wordAt, long position, boolean verify)
+      throws ChecksumMismatchException {
     if (!verify) {
       BIG_ENDIAN_INT.set(sums, wordAt, computed);
       return;
     }
     int expected = (int) BIG_ENDIAN_INT.get(sums, wordAt);
     if (expected != computed) {
-      throw new ChecksumMismatchException(basePosition + done, expected, computed);
+      throw new ChecksumMismatchException(position, expected, computed);
     }
   }
 
