@@ -159,7 +159,7 @@ public final class Crc64NvmeBench {
     System.out.println("cut-over: ns per call, Java path against one native call:");
     System.out.printf("%8s %10s %10s %10s %10s%n", "bytes", "Java arr.", "native", "Java dir.",
         "native");
-    for (int n : new int[] {16, 32, 64, 128, 192, 256, 384, 512, 1024, 2048, 4096}) {
+    for (int n : new int[] {16, 24, 32, 40, 48, 56, 64, 96, 128, 192, 256, 512, 1024, 4096}) {
       long want = plain(data, 0, n);
       Pass ja = () -> (long) JAVA_ARRAY.invokeExact(0L, data, 0, n);
       Pass na = () -> (long) NATIVE_ARRAY.invokeExact(0L, data, 0, n);

@@ -43,13 +43,14 @@ import java.util.zip.Checksum;
  */
 public final class Crc64Nvme implements Checksum {
   // Below this many bytes an update runs in Java.  One native call costs
-  // 30 to 40 ns before its first byte (the transition, the array's hold or
-  // the buffer's address) where the Java tables take 0.8 ns a byte: at 128
-  // bytes the two take the same time on the library's portable tables, and
-  // from 192 on the native call is ahead, on arrays and direct buffers alike
-  // (bench/Crc64NvmeBench.java, JDK 17, AMD EPYC with VPCLMULQDQ).  Faster
-  // native kernels only move the crossing lower.
-  static final int JAVA_BELOW = 128;
+  // about 30 ns (direct buffers) or 37 ns (arrays, whose hold costs more)
+  // before its first byte, where the Java tables take 0.75 ns a byte and the
+  // library's carry-less folds a small fraction of that: the two cross at 40
+  // bytes for direct buffers and 56 for arrays (bench/Crc64NvmeBench.java,
+  // JDK 17 and 25, AMD EPYC, 256-bit folds).  On a processor left with the
+  // library's portable tables the crossing lies near 128 bytes instead, and
+  // updates between the two pay at most 20 ns more than in Java.
+  static final int JAVA_BELOW = 48;
 
   // The native side holds an array out of the collector's reach for at most
   // this many bytes at a time, as ChunkedChecksums does.
@@ -210,7 +211,7 @@ public final class Crc64Nvme implements Checksum {
    * The routine that computes long updates: with the library loaded, the name of the one it
    * chose for this processor when loaded, then what it runs (for example {@code "pclmul (128-bit
    * carry-less folds)"}), or, from a library that names none, that it runs in {@code
-   * libzelkor.so}; without the library, that everything runs in Java. Updates shorter than 128
+   * libzelkor.so}; without the library, that everything runs in Java. Updates shorter than 48
    * bytes run in Java on tables of this class either way.
    */
   public static String implementation() {

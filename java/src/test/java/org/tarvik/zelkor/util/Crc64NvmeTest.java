@@ -111,8 +111,8 @@ class Crc64NvmeTest {
     BYTE_BY_BYTE
   }
 
-  // Pieces of lengths 1, 7, 64 and 300 in turn: short ones in Java, the
-  // longest across the cut-over, all continuing one CRC.
+  // Pieces of lengths 1, 7, 64 and 300 in turn: short ones in Java, long
+  // ones past the cut-over, all continuing one CRC.
   static final int[] PIECES = {1, 7, 64, 300};
 
   static long crcOf(Kind kind, Form form, byte[] data) {
