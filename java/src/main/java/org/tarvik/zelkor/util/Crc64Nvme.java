@@ -213,6 +213,8 @@ public final class Crc64Nvme implements Checksum {
    * carry-less folds)"}), or, from a library that names none, that it runs in {@code
    * libzelkor.so}; without the library, that everything runs in Java. Updates shorter than 48
    * bytes run in Java on tables of this class either way.
+   *
+   * @return a text for people (logs, diagnostics), not for parsing
    */
   public static String implementation() {
     if (nativeReady()) {
