@@ -226,30 +226,6 @@ void checksum_held(JNIEnv *env, const Call &c, size_t slice_bytes) {
   }
 }
 
-// Whether the host's critical holds hand out copies.  On a host that pins
-// the array, a hold nested in another of the same array gives the same
-// address; on one that copies, a second copy.  isCopy cannot tell:
-// -Xcheck:jni copies the whole array at every hold and still reports
-// JNI_FALSE.  A new array of one byte is probed, so that finding out costs
-// no copy of the caller's arrays.  1 or 0; -1 with an exception pending.
-int critical_holds_copy(JNIEnv *env) {
-  jbyteArray probe = env->NewByteArray(1);
-  if (probe == nullptr) {
-    zelkor::raise_out_of_memory(env, "no array for probing critical holds");
-    return -1;
-  }
-  void *outer = env->GetPrimitiveArrayCritical(probe, nullptr);
-  void *inner = outer != nullptr ? env->GetPrimitiveArrayCritical(probe, nullptr) : nullptr;
-  if (inner != nullptr) env->ReleasePrimitiveArrayCritical(probe, inner, JNI_ABORT);
-  if (outer != nullptr) env->ReleasePrimitiveArrayCritical(probe, outer, JNI_ABORT);
-  env->DeleteLocalRef(probe);
-  if (inner == nullptr) {
-    zelkor::raise_out_of_memory(env, "probe array could not be reached");
-    return -1;
-  }
-  return inner != outer ? 1 : 0;
-}
-
 bool read_region(JNIEnv *env, jbyteArray array, size_t at, size_t n, uint8_t *to) {
   // Offsets and lengths lie within a Java array: they fit a jsize.
   env->GetByteArrayRegion(array, static_cast<jsize>(at), static_cast<jsize>(n),
@@ -343,6 +319,35 @@ void checksum_by_region(JNIEnv *env, const Call &c) {
   free(buffer);
 }
 }  // namespace
+
+namespace zelkor {
+
+// Whether the host's critical holds hand out copies (declared in
+// ChunkedChecksums_internal.h, for Crc64Nvme.cc too).  On a host that pins
+// the array, a hold nested in another of the same array gives the same
+// address; on one that copies, a second copy.  isCopy cannot tell:
+// -Xcheck:jni copies the whole array at every hold and still reports
+// JNI_FALSE.  A new array of one byte is probed, so that finding out costs
+// no copy of the caller's arrays.  1 or 0; -1 with an exception pending.
+int critical_holds_copy(JNIEnv *env) {
+  jbyteArray probe = env->NewByteArray(1);
+  if (probe == nullptr) {
+    zelkor::raise_out_of_memory(env, "no array for probing critical holds");
+    return -1;
+  }
+  void *outer = env->GetPrimitiveArrayCritical(probe, nullptr);
+  void *inner = outer != nullptr ? env->GetPrimitiveArrayCritical(probe, nullptr) : nullptr;
+  if (inner != nullptr) env->ReleasePrimitiveArrayCritical(probe, inner, JNI_ABORT);
+  if (outer != nullptr) env->ReleasePrimitiveArrayCritical(probe, outer, JNI_ABORT);
+  env->DeleteLocalRef(probe);
+  if (inner == nullptr) {
+    zelkor::raise_out_of_memory(env, "probe array could not be reached");
+    return -1;
+  }
+  return inner != outer ? 1 : 0;
+}
+
+}  // namespace zelkor
 
 extern "C" {
 
@@ -456,7 +461,7 @@ JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
   // One slice is one hold, whatever the host does with it; more are worth
   // holding only where a hold is not a copy of the whole array.
   if (slice_bytes < c.total) {
-    const int copies = critical_holds_copy(env);
+    const int copies = zelkor::critical_holds_copy(env);
     if (copies < 0) return;
     if (copies > 0) {
       checksum_by_region(env, c);

@@ -1,8 +1,11 @@
-// ChunkedChecksums_internal.h -- the bounds that the module's tests check.
+// ChunkedChecksums_internal.h -- the bounds that the module's tests check, and
+// the probe of the host's critical holds that Crc64Nvme.cc shares.
 #ifndef ZELKOR_UTIL_CHUNKEDCHECKSUMS_INTERNAL_H
 #define ZELKOR_UTIL_CHUNKEDCHECKSUMS_INTERNAL_H
 
 #include <cstddef>
+
+#include <jni.h>
 
 namespace zelkor {
 
@@ -32,6 +35,11 @@ inline constexpr size_t kRegionPieceBytes = size_t{256} << 10;
 // many bytes at a time (4096 words), each piece composed and joined to the
 // CRC so far.
 inline constexpr size_t kComposePieceBytes = size_t{16} << 10;
+
+// Whether the host's critical holds hand out copies of the whole array
+// rather than pin it: 1 or 0, or -1 with an exception pending.  Costs one
+// new array of one byte and two holds of it.
+int critical_holds_copy(JNIEnv *env);
 
 }  // namespace zelkor
 

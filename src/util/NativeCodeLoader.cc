@@ -30,7 +30,7 @@ Java_org_tarvik_zelkor_util_NativeCodeLoader_getLibraryName(JNIEnv *env, jclass 
 JNIEXPORT jint JNICALL
 Java_org_tarvik_zelkor_util_NativeCodeLoader_interfaceRevision(JNIEnv * /*env*/,
                                                                jclass /*clazz*/) {
-  return 1;
+  return 2;
 }
 
 // The capability answers are constants of the build: nothing is probed.

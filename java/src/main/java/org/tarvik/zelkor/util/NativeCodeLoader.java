@@ -42,7 +42,7 @@ public final class NativeCodeLoader {
    * lacks methods that this jar calls. Raise it here and in the library (NativeCodeLoader.cc)
    * together, whenever a class starts calling a native method that older libraries lack.
    */
-  static final int INTERFACE_REVISION = 1;
+  static final int INTERFACE_REVISION = 2;
 
   /** Where the library that this class loaded came from. */
   public enum Origin {
@@ -55,6 +55,10 @@ public final class NativeCodeLoader {
   }
 
   private static Origin origin;
+
+  // Read without the lock by classes that compute in Java until the library
+  // is there (Crc64Nvme).
+  private static volatile boolean loaded;
 
   private NativeCodeLoader() {}
 
@@ -69,6 +73,7 @@ public final class NativeCodeLoader {
     if (origin == null) {
       origin = Origin.FILE;
     }
+    loaded = true;
   }
 
   /**
@@ -104,6 +109,12 @@ public final class NativeCodeLoader {
     }
     checkRevision(from);
     origin = from;
+    loaded = true;
+  }
+
+  /** Whether {@link #load()} or {@link #load(String)} has loaded the library. */
+  static boolean isLoaded() {
+    return loaded;
   }
 
   /**
