@@ -41,7 +41,7 @@ run() {
 
 # report <library line> <loaded line>: the regex of a passing report.
 report() {
-  echo "library: $1\nloaded: $2\nbuild supports: snappy (yes|no), zstd (yes|no), openssl (yes|no)\nCRC32C: [a-z0-9_]+ \\([^\n]+\\)\nCRC32: [a-z0-9_]+ \\([^\n]+\\)\nprocessor: [^\n]+\nself-check: passed\n"
+  echo "library: $1\nloaded: $2\nbuild supports: snappy (yes|no), zstd (yes|no), openssl (yes|no)\nCRC32C: [a-z0-9_]+ \\([^\n]+\\)\nCRC32: [a-z0-9_]+ \\([^\n]+\\)\nCRC64/NVME: [a-z0-9_]+ \\([^\n]+\\)\nprocessor: [^\n]+\nself-check: passed\n"
 }
 dir=$(dirname "$lib")
 by_name=$(report "$(realpath "$dir")/libzelkor\.so[^\n]*" 'by name from java\.library\.path')

@@ -104,6 +104,7 @@ public final class LibraryCheck {
       }
       out.println(type + ": " + implementation);
     }
+    out.println("CRC64/NVME: " + Crc64Nvme.implementation());
     out.println("processor: " + processor());
     List<String> differences;
     try {
@@ -228,6 +229,35 @@ public final class LibraryCheck {
         }
       }
       differences.addAll(plantedMismatch(type, data));
+    }
+    differences.addAll(crc64Check(data));
+    return differences;
+  }
+
+  // CRC-64/NVME: the published check value, and long buffers in one update
+  // (the library's kernel) against the same bytes one at a time (the class's
+  // own tables).
+  private static List<String> crc64Check(byte[] data) {
+    List<String> differences = new ArrayList<>();
+    Crc64Nvme crc = new Crc64Nvme();
+    crc.update("123456789".getBytes(java.nio.charset.StandardCharsets.US_ASCII));
+    if (crc.getValue() != 0xAE8B14860A799888L) {
+      differences.add(
+          String.format("CRC64/NVME of \"123456789\": %016x, want ae8b14860a799888",
+              crc.getValue()));
+    }
+    for (int length : new int[] {100, 4096, 70000}) {
+      Crc64Nvme whole = new Crc64Nvme();
+      whole.update(data, 0, length);
+      Crc64Nvme bytes = new Crc64Nvme();
+      for (int i = 0; i < length; ++i) {
+        bytes.update(data[i]);
+      }
+      if (whole.getValue() != bytes.getValue()) {
+        differences.add(
+            String.format("CRC64/NVME, %d bytes: %016x in one update, %016x byte by byte",
+                length, whole.getValue(), bytes.getValue()));
+      }
     }
     return differences;
   }
