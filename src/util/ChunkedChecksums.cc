@@ -167,8 +167,10 @@ void checksum_held(JNIEnv *env, const Call &c, size_t slice_bytes) {
   crc32_error_t *error_info = c.verify ? &error : nullptr;
   for (size_t done = 0; done < c.total; done += slice_bytes) {
     const size_t n = c.total - done < slice_bytes ? c.total - done : slice_bytes;
-    const size_t word_at = c.sums_offset + 4 * (done / c.chunk);
-    const size_t n_words = (n + c.chunk - 1) / c.chunk;
+    // Divisions only where they are needed: each costs a small call more
+    // than its holds.
+    const size_t word_at = c.sums_offset + (done == 0 ? 0 : 4 * (done / c.chunk));
+    const size_t n_words = n <= c.chunk ? 1 : (n + c.chunk - 1) / c.chunk;
     // A few words are copied instead of held: a copy of up to 4 KiB costs
     // less than a critical hold and its release, which dominate small calls.
     uint32_t bounce[kBounceWords];
@@ -221,7 +223,9 @@ void checksum_held(JNIEnv *env, const Call &c, size_t slice_bytes) {
     if (copy_words && !c.verify) {
       env->SetByteArrayRegion(c.sums_array, static_cast<jsize>(word_at),
                               static_cast<jsize>(4 * n_words), reinterpret_cast<jbyte *>(bounce));
-      if (env->ExceptionCheck()) return;
+      // After the last slice, an exception (none is expected: the range was
+      // checked) goes back to the caller as it is.
+      if (done + n < c.total && env->ExceptionCheck()) return;
     }
   }
 }
@@ -451,10 +455,13 @@ JNIEXPORT void JNICALL Java_org_tarvik_zelkor_util_ChunkedChecksums_checksum(
 
   // Whole chunks per hold: within the bound for the data and for the words
   // alike, and at least one.  Two direct buffers hold nothing: one pass.
+  // Up to a quarter of the bound, the data and its words fit in one slice:
+  // no division for the calls where it would show.
+  constexpr size_t kBound = zelkor::kCriticalSliceBytes;
   size_t slice_bytes = c.total;
-  if (data_array != nullptr || sums_array != nullptr) {
-    size_t slice_chunks = zelkor::kCriticalSliceBytes / c.chunk;
-    if (slice_chunks > zelkor::kCriticalSliceBytes / 4) slice_chunks = zelkor::kCriticalSliceBytes / 4;
+  if ((data_array != nullptr || sums_array != nullptr) && c.total > kBound / 4) {
+    size_t slice_chunks = kBound / c.chunk;
+    if (slice_chunks > kBound / 4) slice_chunks = kBound / 4;
     if (slice_chunks == 0) slice_chunks = 1;
     if (slice_chunks <= c.total / c.chunk) slice_bytes = slice_chunks * c.chunk;
   }
