@@ -147,6 +147,18 @@ void combine(benchmark::State &state, int type) {
   }
 }
 
+void combine64(benchmark::State &state) {
+  std::mt19937_64 rng(7);
+  std::vector<uint64_t> lengths(1024);
+  for (uint64_t &l : lengths) l = rng() >> (rng() % 64);
+  uint64_t crc = 0x123456789ABCDEFu;
+  size_t i = 0;
+  for (auto _ : state) {
+    zelkor_crc64_combine(CRC64_NVME, crc, 0x89ABCDEFu, lengths[i++ & 1023], &crc);
+    benchmark::DoNotOptimize(crc);
+  }
+}
+
 void register_all() {
   std::printf("multiplier: %s\n", zelkor::multiplier_in_force().name);
   for (int64_t n : {int64_t{16 * KiB}, int64_t{64 * MiB}}) {
@@ -168,6 +180,7 @@ void register_all() {
         ->Arg(static_cast<int64_t>(GiB))->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark((std::string("combine_any_length/") + t).c_str(), combine, type);
   }
+  benchmark::RegisterBenchmark("combine_any_length/crc64", combine64);
   // The load-time choice first (named in the header line), then every tier.
   const zelkor::tier_row &chosen = zelkor::tier_in_force(zelkor::crc_poly::crc64_nvme);
   std::printf("crc64 tier: %s\n", zelkor::tier_name(chosen));
