@@ -8,7 +8,6 @@ import java.nio.ReadOnlyBufferException;
 import java.util.Objects;
 import java.util.zip.CRC32;
 import java.util.zip.CRC32C;
-import java.util.zip.Checksum;
 
 /**
  * Per-chunk checksums of a whole buffer in one call, computed or verified in {@code
@@ -649,24 +648,46 @@ public final class ChunkedChecksums {
     int wordAt = sums.position();
     // One view of the data, moved from chunk to chunk: the caller's buffer
     // keeps its position and limit, and no chunk makes an object of its own.
+    // One loop per type, as over arrays below.
     ByteBuffer view = data.duplicate();
-    Checksum crc = type == Type.CRC32C ? new CRC32C() : new CRC32();
     // In long arithmetic: one more chunk past a length near 2^31 passes an int.
-    for (long done = 0; done < length; done += bytesPerChecksum, wordAt += 4) {
-      int n = (int) Math.min(bytesPerChecksum, length - done);
-      int from = dataPosition + (int) done;
-      view.limit(from + n).position(from);
-      crc.reset();
-      crc.update(view);
-      int computed = (int) crc.getValue();
-      int word = swap ? Integer.reverseBytes(computed) : computed;
-      if (!verify) {
-        sums.putInt(wordAt, word);
-      } else if (sums.getInt(wordAt) != word) {
-        int stored = sums.getInt(wordAt);
-        throw new ChecksumMismatchException(
-            basePosition + done, swap ? Integer.reverseBytes(stored) : stored, computed);
+    if (type == Type.CRC32C) {
+      CRC32C crc = new CRC32C();
+      for (long done = 0; done < length; done += bytesPerChecksum, wordAt += 4) {
+        int n = (int) Math.min(bytesPerChecksum, length - done);
+        int from = dataPosition + (int) done;
+        view.limit(from + n).position(from);
+        crc.reset();
+        crc.update(view);
+        storeOrCheck((int) crc.getValue(), sums, wordAt, swap, basePosition + done, verify);
       }
+    } else {
+      CRC32 crc = new CRC32();
+      for (long done = 0; done < length; done += bytesPerChecksum, wordAt += 4) {
+        int n = (int) Math.min(bytesPerChecksum, length - done);
+        int from = dataPosition + (int) done;
+        view.limit(from + n).position(from);
+        crc.reset();
+        crc.update(view);
+        storeOrCheck((int) crc.getValue(), sums, wordAt, swap, basePosition + done, verify);
+      }
+    }
+  }
+
+  // The word at sums[wordAt], byte-swapped where the buffer is not
+  // big-endian, of the chunk at `position` for the caller.
+  private static void storeOrCheck(
+      int computed, ByteBuffer sums, int wordAt, boolean swap, long position, boolean verify)
+      throws ChecksumMismatchException {
+    int word = swap ? Integer.reverseBytes(computed) : computed;
+    if (!verify) {
+      sums.putInt(wordAt, word);
+      return;
+    }
+    int stored = sums.getInt(wordAt);
+    if (stored != word) {
+      throw new ChecksumMismatchException(
+          position, swap ? Integer.reverseBytes(stored) : stored, computed);
     }
   }
 
