@@ -44,25 +44,39 @@ const std::vector<tiers::tier_case> &tier_cases() {
   return v;
 }
 
-// The CRC-64 ways: one call, pieces, pieces combined.
-void check64(const std::vector<uint8_t> &data, uint32_t seed) {
+// The 32-bit functions and the 64-bit ones, by the register's width.
+int update_of(int type, uint32_t *crc, const uint8_t *p, size_t n) {
+  return zelkor_crc_update(type, crc, p, n);
+}
+int update_of(int type, uint64_t *crc, const uint8_t *p, size_t n) {
+  return zelkor_crc64_update(type, crc, p, n);
+}
+int combine_of(int type, uint32_t a, uint32_t b, uint64_t len_b, uint32_t *ab) {
+  return zelkor_crc_combine(type, a, b, len_b, ab);
+}
+int combine_of(int type, uint64_t a, uint64_t b, uint64_t len_b, uint64_t *ab) {
+  return zelkor_crc64_combine(type, a, b, len_b, ab);
+}
+
+// The ways that every type has: one call, pieces, pieces combined.
+template <class Crc>
+void check_update(int type, const std::vector<uint8_t> &data, uint32_t seed, Crc want) {
   const size_t n = data.size();
-  const uint64_t want = reference::crc64_nvme(data.data(), n);
-  uint64_t one = 0;
-  check(zelkor_crc64_update(CRC64_NVME, &one, data.data(), n) == 0, "crc64 update", 0, 0);
-  check(one == want, "crc64 one-shot update", one, want);
-  uint64_t streamed = 0, joined = 0;
+  Crc one = 0;
+  check(update_of(type, &one, data.data(), n) == 0, "update", 0, 0);
+  check(one == want, "one-shot update", one, want);
+  Crc streamed = 0, joined = 0;
   for (size_t at = 0; at < n;) {
     seed = seed * 1103515245u + 12345u;
     const size_t piece = std::min<size_t>(n - at, (seed >> 16) % (seed & 1 ? 9 : 700));
-    uint64_t own = 0;
-    zelkor_crc64_update(CRC64_NVME, &streamed, data.data() + at, piece);
-    zelkor_crc64_update(CRC64_NVME, &own, data.data() + at, piece);
-    zelkor_crc64_combine(CRC64_NVME, joined, own, piece, &joined);
+    Crc own = 0;
+    update_of(type, &streamed, data.data() + at, piece);
+    update_of(type, &own, data.data() + at, piece);
+    combine_of(type, joined, own, piece, &joined);
     at += piece;
   }
-  check(streamed == want, "crc64 update in pieces", streamed, want);
-  check(joined == want, "crc64 pieces combined", joined, want);
+  check(streamed == want, "update in pieces", streamed, want);
+  check(joined == want, "pieces combined", joined, want);
 }
 
 }  // namespace
@@ -85,28 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t size) {
     return 0;
   }
   if (type == CRC64_NVME) {
-    check64(data, seed);
+    check_update(type, data, seed, reference::crc64_nvme(data.data(), n));
     zelkor::force_multiplier(saved);
     return 0;
   }
   const uint32_t want = reference::crc(type, data.data(), n);
-
-  uint32_t one = 0;
-  check(zelkor_crc_update(type, &one, data.data(), n) == 0, "update", 0, 0);
-  check(one == want, "one-shot update", one, want);
-
-  uint32_t streamed = 0, joined = 0;
-  for (size_t at = 0; at < n;) {
-    seed = seed * 1103515245u + 12345u;
-    const size_t piece = std::min<size_t>(n - at, (seed >> 16) % (seed & 1 ? 9 : 700));
-    uint32_t own = 0;
-    zelkor_crc_update(type, &streamed, data.data() + at, piece);
-    zelkor_crc_update(type, &own, data.data() + at, piece);
-    zelkor_crc_combine(type, joined, own, piece, &joined);
-    at += piece;
-  }
-  check(streamed == want, "update in pieces", streamed, want);
-  check(joined == want, "pieces combined", joined, want);
+  check_update(type, data, seed, want);
 
   const size_t n_words = (n + chunk - 1) / static_cast<size_t>(chunk);
   std::vector<uint32_t> words(n_words);

@@ -46,31 +46,25 @@ struct tier_case {
 // GoogleTest names a parameter by its label.
 inline void PrintTo(const tier_case &c, std::ostream *os) { *os << c.label; }
 
-// Every row of the table that bulk_crc runs (the 32-bit ones), each model
+// The rows of the 32-bit polynomials (wide: of CRC-64/NVME), each model
 // after its native row.
-inline std::vector<tier_case> all() {
+inline std::vector<tier_case> rows_of_width(bool wide) {
   std::vector<tier_case> out;
   for (const zelkor::tier_row &r : zelkor::tier_rows()) {
-    if (r.poly == zelkor::crc_poly::crc64_nvme) continue;
-    const char *poly = r.poly == zelkor::crc_poly::crc32c ? "crc32c_" : "crc32_";
+    if ((r.poly == zelkor::crc_poly::crc64_nvme) != wide) continue;
+    const char *poly = wide ? "crc64_" : r.poly == zelkor::crc_poly::crc32c ? "crc32c_" : "crc32_";
     const std::string label = poly + std::string(r.name);
     out.push_back({label, type_of(r.poly), &r});
-    if (r.model.chunks != nullptr) out.push_back({label + "_model", type_of(r.poly), &r, true});
+    if (zelkor::has_model(r)) out.push_back({label + "_model", type_of(r.poly), &r, true});
   }
   return out;
 }
 
-// Every CRC-64/NVME row, each model after its native row.
-inline std::vector<tier_case> all64() {
-  std::vector<tier_case> out;
-  for (const zelkor::tier_row &r : zelkor::tier_rows()) {
-    if (r.poly != zelkor::crc_poly::crc64_nvme) continue;
-    const std::string label = "crc64_" + std::string(r.name);
-    out.push_back({label, CRC64_NVME, &r});
-    if (zelkor::has_model(r)) out.push_back({label + "_model", CRC64_NVME, &r, true});
-  }
-  return out;
-}
+// Every row of the table that bulk_crc runs (the 32-bit ones).
+inline std::vector<tier_case> all() { return rows_of_width(false); }
+
+// Every CRC-64/NVME row.
+inline std::vector<tier_case> all64() { return rows_of_width(true); }
 
 // Whether the tier is a native kernel with a model row (which runs wherever
 // the native one cannot).
